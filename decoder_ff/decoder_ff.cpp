@@ -1,0 +1,398 @@
+// The stand-in decoder library: FFmpeg's H.264 parser assembles access units from chunks cut
+// anywhere, their SEI units are queued for the client, and the decoder's pictures are handed
+// out as packed BGRX.
+//
+// Latency: the parser only knows an access unit is complete when the next one starts, so each
+// picture comes out when the first NAL unit of the following access unit has been fed (for a
+// finite stream, feeding any NAL unit that opens an access unit, e.g. an access unit delimiter
+// 00 00 00 01 09 10, releases the last picture). The decoder itself adds no delay: it runs on
+// the calling thread only (frame threads would hold one picture each) and in low-delay mode.
+// Whatever is still held at DecoderShutdown is discarded.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include "decoder/decoder_api.h"
+#include "log_bridge.h"
+#include "sei_scan.h"
+
+namespace kesto::decoder_ff {
+namespace {
+
+// The client drains both queues after every chunk; the caps only bound memory for a host that
+// does not, by dropping the oldest entries.
+constexpr size_t kMaxQueuedFrames = 16;
+constexpr size_t kMaxQueuedSeiUnits = 256;
+
+std::string FfmpegErrorText(int error) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return text;
+}
+
+// Copies `text` out under the two-call rule of decoder_api.h.
+bool CopyOutText(const std::string& text, char* buffer, int* size) {
+    if (size == nullptr) return false;
+    const int needed = static_cast<int>(text.size()) + 1;
+    if (buffer == nullptr) {
+        *size = needed;
+        return true;
+    }
+    if (*size < needed) {
+        *size = needed;
+        return false;
+    }
+    std::memcpy(buffer, text.c_str(), static_cast<size_t>(needed));
+    *size = needed;
+    return true;
+}
+
+// What decides how a decoded picture is converted; a new scaler is only built when it changes.
+struct ConversionKey {
+    int width = 0;
+    int height = 0;
+    int format = AV_PIX_FMT_NONE;
+    bool fullRange = false;
+    int colourspace = SWS_CS_DEFAULT;
+
+    bool operator==(const ConversionKey& other) const {
+        return width == other.width && height == other.height && format == other.format &&
+               fullRange == other.fullRange && colourspace == other.colourspace;
+    }
+};
+
+// The deprecated "J" formats only mean "full range"; swscale wants the plain format plus the
+// range flag (and warns about the J formats on every new context).
+AVPixelFormat PlainFormat(AVPixelFormat format, bool& fullRange) {
+    switch (format) {
+        case AV_PIX_FMT_YUVJ420P:
+            fullRange = true;
+            return AV_PIX_FMT_YUV420P;
+        case AV_PIX_FMT_YUVJ422P:
+            fullRange = true;
+            return AV_PIX_FMT_YUV422P;
+        case AV_PIX_FMT_YUVJ444P:
+            fullRange = true;
+            return AV_PIX_FMT_YUV444P;
+        case AV_PIX_FMT_YUVJ440P:
+            fullRange = true;
+            return AV_PIX_FMT_YUV440P;
+        default:
+            return format;
+    }
+}
+
+int SwsColourspace(AVColorSpace space) {
+    switch (space) {
+        case AVCOL_SPC_BT709:
+            return SWS_CS_ITU709;
+        case AVCOL_SPC_FCC:
+            return SWS_CS_FCC;
+        case AVCOL_SPC_SMPTE240M:
+            return SWS_CS_SMPTE240M;
+        case AVCOL_SPC_BT2020_NCL:
+        case AVCOL_SPC_BT2020_CL:
+            return SWS_CS_BT2020;
+        default:
+            return SWS_CS_DEFAULT;  // BT.601, also what unmarked streams get
+    }
+}
+
+class Decoder {
+  public:
+    ~Decoder() { Release(); }
+
+    bool Init() {
+        Release();
+        lastError_.clear();
+        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+        if (codec == nullptr) return Fail("libavcodec has no H.264 decoder");
+        parser_ = av_parser_init(AV_CODEC_ID_H264);
+        if (parser_ == nullptr) return Fail("libavcodec has no H.264 parser");
+        context_ = avcodec_alloc_context3(codec);
+        packet_ = av_packet_alloc();
+        if (context_ == nullptr || packet_ == nullptr) {
+            return Fail("out of memory allocating the H.264 decoder");
+        }
+        context_->thread_count = 1;
+        context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        InstallFfmpegLogRouting();
+        const int result = avcodec_open2(context_, codec, nullptr);
+        if (result < 0) return Fail("opening the H.264 decoder failed: " + FfmpegErrorText(result));
+        return true;
+    }
+
+    void Release() {
+        ClearFrames();
+        av_frame_free(&scratch_);
+        av_packet_free(&packet_);
+        avcodec_free_context(&context_);
+        if (parser_ != nullptr) av_parser_close(parser_);
+        parser_ = nullptr;
+        sws_freeContext(scaler_);
+        scaler_ = nullptr;
+        scalerKey_ = ConversionKey{};
+        seiUnits_.clear();
+        currentSei_.clear();
+        currentSei_.shrink_to_fit();
+        frameBuffer_.clear();
+        frameBuffer_.shrink_to_fit();
+        input_.clear();
+        input_.shrink_to_fit();
+        RemoveFfmpegLogRouting();
+    }
+
+    void Feed(const uint8_t* chunk, int chunkSize) {
+        if (!Ready() || chunk == nullptr || chunkSize <= 0) return;  // 0 would flush the parser
+        // libavcodec reads up to AV_INPUT_BUFFER_PADDING_SIZE bytes past the end of what it is
+        // given, so the host's bytes go through a buffer with zeroed padding.
+        const size_t padded = static_cast<size_t>(chunkSize) + AV_INPUT_BUFFER_PADDING_SIZE;
+        if (input_.size() < padded) input_.resize(padded);
+        std::memcpy(input_.data(), chunk, static_cast<size_t>(chunkSize));
+        std::memset(input_.data() + chunkSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+        const uint8_t* data = input_.data();
+        int size = chunkSize;
+        while (size > 0) {
+            uint8_t* accessUnit = nullptr;
+            int accessUnitSize = 0;
+            const int used = av_parser_parse2(parser_, context_, &accessUnit, &accessUnitSize, data,
+                                              size, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+            if (used < 0) {
+                LogToHost(kHostLevelError, "the H.264 parser rejected a chunk");
+                return;
+            }
+            data += used;
+            size -= used;
+            if (accessUnitSize > 0) Decode(accessUnit, accessUnitSize);
+            if (used == 0 && accessUnitSize == 0) return;  // no progress: never spin
+        }
+    }
+
+    bool NextSei(const uint8_t** data, int* size) {
+        if (data == nullptr || size == nullptr || seiUnits_.empty()) return false;
+        currentSei_ = std::move(seiUnits_.front());
+        seiUnits_.pop_front();
+        *data = currentSei_.data();
+        *size = static_cast<int>(currentSei_.size());
+        return true;
+    }
+
+    bool NextFrame(const uint8_t** data, int* size) {
+        if (data == nullptr || size == nullptr) return false;
+        while (!frames_.empty()) {
+            AVFrame* frame = frames_.front();
+            frames_.pop_front();
+            const bool converted = Convert(frame);
+            av_frame_free(&frame);
+            if (converted) {
+                *data = frameBuffer_.data();
+                *size = static_cast<int>(frameBuffer_.size());
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::string Info() const {
+        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+        const unsigned codecVersion = avcodec_version();
+        const unsigned scaleVersion = swscale_version();
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "FFmpeg %s decoder (%s); libavcodec %u.%u.%u; libswscale %u.%u.%u",
+                      codec != nullptr ? codec->name : "h264",
+                      codec != nullptr && codec->long_name != nullptr ? codec->long_name : "H.264",
+                      AV_VERSION_MAJOR(codecVersion), AV_VERSION_MINOR(codecVersion),
+                      AV_VERSION_MICRO(codecVersion), AV_VERSION_MAJOR(scaleVersion),
+                      AV_VERSION_MINOR(scaleVersion), AV_VERSION_MICRO(scaleVersion));
+        return text;
+    }
+
+    const std::string& LastError() const { return lastError_; }
+
+  private:
+    bool Ready() const {
+        return parser_ != nullptr && packet_ != nullptr && context_ != nullptr &&
+               avcodec_is_open(context_) != 0;
+    }
+
+    bool Fail(const std::string& reason) {
+        Release();
+        lastError_ = reason;
+        LogToHost(kHostLevelError, reason.c_str());
+        return false;
+    }
+
+    void Decode(const uint8_t* accessUnit, int size) {
+        std::vector<std::vector<uint8_t>> found;
+        AppendSeiUnits(accessUnit, static_cast<size_t>(size), found);
+        for (auto& unit : found) {
+            if (seiUnits_.size() >= kMaxQueuedSeiUnits) {
+                seiUnits_.pop_front();
+                LogToHost(kHostLevelWarning,
+                          "SEI units are not being collected; dropped the oldest");
+            }
+            seiUnits_.push_back(std::move(unit));
+        }
+
+        // The access unit lives in the parser's buffer; without a reference-counted buffer in
+        // the packet, libavcodec takes its own copy.
+        packet_->data = const_cast<uint8_t*>(accessUnit);
+        packet_->size = size;
+        int result = avcodec_send_packet(context_, packet_);
+        if (result == AVERROR(EAGAIN)) {  // only if pictures were left in the decoder
+            ReceiveFrames();
+            result = avcodec_send_packet(context_, packet_);
+        }
+        av_packet_unref(packet_);
+        if (result < 0) {
+            // A warning, not an error: a receiver that joins between IDR pictures gets these
+            // until the next one, and libavcodec has already logged the details as errors.
+            const std::string text = "decoding an access unit of " + std::to_string(size) +
+                                     " bytes failed: " + FfmpegErrorText(result);
+            LogToHost(kHostLevelWarning, text.c_str());
+        }
+        ReceiveFrames();
+    }
+
+    void ReceiveFrames() {
+        for (;;) {
+            if (scratch_ == nullptr && (scratch_ = av_frame_alloc()) == nullptr) {
+                LogToHost(kHostLevelError, "out of memory allocating a picture");
+                return;
+            }
+            const int result = avcodec_receive_frame(context_, scratch_);
+            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
+            if (result < 0) {
+                LogToHost(kHostLevelError, ("decoding failed: " + FfmpegErrorText(result)).c_str());
+                return;
+            }
+            if (frames_.size() >= kMaxQueuedFrames) {
+                AVFrame* oldest = frames_.front();
+                frames_.pop_front();
+                av_frame_free(&oldest);
+                LogToHost(kHostLevelWarning,
+                          "pictures are not being collected; dropped the oldest");
+            }
+            frames_.push_back(scratch_);  // keeps the decoder's reference, no copy
+            scratch_ = nullptr;
+        }
+    }
+
+    bool Convert(const AVFrame* frame) {
+        if (frame->width <= 0 || frame->height <= 0) return false;
+        ConversionKey key;
+        key.width = frame->width;
+        key.height = frame->height;
+        key.fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+        key.format = PlainFormat(static_cast<AVPixelFormat>(frame->format), key.fullRange);
+        key.colourspace = SwsColourspace(frame->colorspace);
+        if (scaler_ == nullptr || !(key == scalerKey_)) {
+            sws_freeContext(scaler_);
+            scalerKey_ = ConversionKey{};
+            scaler_ = sws_getContext(key.width, key.height, static_cast<AVPixelFormat>(key.format),
+                                     key.width, key.height, AV_PIX_FMT_BGR0,
+                                     SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+            if (scaler_ == nullptr) {
+                const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(key.format));
+                const std::string text = std::string("cannot convert pictures of format ") +
+                                         (name != nullptr ? name : "unknown") + " to BGRX";
+                LogToHost(kHostLevelError, text.c_str());
+                return false;
+            }
+            const int* coefficients = sws_getCoefficients(key.colourspace);
+            sws_setColorspaceDetails(scaler_, coefficients, key.fullRange ? 1 : 0, coefficients, 1,
+                                     0, 1 << 16, 1 << 16);
+            scalerKey_ = key;
+        }
+
+        const size_t stride = static_cast<size_t>(key.width) * 4;
+        const size_t bytes = stride * static_cast<size_t>(key.height);
+        if (frameBuffer_.size() != bytes) frameBuffer_.assign(bytes, 0);
+        uint8_t* const planes[4] = {frameBuffer_.data(), nullptr, nullptr, nullptr};
+        const int strides[4] = {static_cast<int>(stride), 0, 0, 0};
+        const int rows =
+            sws_scale(scaler_, frame->data, frame->linesize, 0, key.height, planes, strides);
+        if (rows != key.height) {
+            LogToHost(kHostLevelError, "converting a picture to BGRX failed");
+            return false;
+        }
+        return true;
+    }
+
+    void ClearFrames() {
+        for (AVFrame* frame : frames_) av_frame_free(&frame);
+        frames_.clear();
+    }
+
+    AVCodecParserContext* parser_ = nullptr;
+    AVCodecContext* context_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* scratch_ = nullptr;
+    SwsContext* scaler_ = nullptr;
+    ConversionKey scalerKey_;
+    std::deque<AVFrame*> frames_;
+    std::deque<std::vector<uint8_t>> seiUnits_;
+    std::vector<uint8_t> input_;        // the current chunk plus padding
+    std::vector<uint8_t> currentSei_;   // handed out by the last DecoderGetSeiNAL
+    std::vector<uint8_t> frameBuffer_;  // handed out by the last DecoderGetFrame
+    std::string lastError_;
+};
+
+Decoder g_decoder;
+
+}  // namespace
+}  // namespace kesto::decoder_ff
+
+using kesto::decoder_ff::g_decoder;
+
+extern "C" {
+
+KESTO_DECODER_EXPORT bool KESTO_DECODER_CALL DecoderInit(int /*reserved*/) {
+    return g_decoder.Init();
+}
+
+KESTO_DECODER_EXPORT void KESTO_DECODER_CALL DecoderOnNewData(const uint8_t* data, int size,
+                                                              int /*reserved*/) {
+    g_decoder.Feed(data, size);
+}
+
+KESTO_DECODER_EXPORT bool KESTO_DECODER_CALL DecoderGetSeiNAL(const uint8_t** data, int* size) {
+    return g_decoder.NextSei(data, size);
+}
+
+KESTO_DECODER_EXPORT bool KESTO_DECODER_CALL DecoderGetFrame(const uint8_t** data, int* size,
+                                                             int /*reserved*/) {
+    return g_decoder.NextFrame(data, size);
+}
+
+KESTO_DECODER_EXPORT void KESTO_DECODER_CALL DecoderShutdown(void) {
+    g_decoder.Release();
+}
+
+KESTO_DECODER_EXPORT bool KESTO_DECODER_CALL DecoderGetInfo(char* buffer, int* size,
+                                                            int /*reserved*/) {
+    return kesto::decoder_ff::CopyOutText(g_decoder.Info(), buffer, size);
+}
+
+KESTO_DECODER_EXPORT bool KESTO_DECODER_CALL DecoderGetLastError(char* buffer, int* size) {
+    return kesto::decoder_ff::CopyOutText(g_decoder.LastError(), buffer, size);
+}
+
+KESTO_DECODER_EXPORT void KESTO_DECODER_CALL
+DecoderSetLoggerCallback(DecoderLoggerCallback logger) {
+    kesto::decoder_ff::SetHostLogger(logger);
+}
+
+}  // extern "C"

@@ -1,0 +1,185 @@
+/*
+ * Kesto video client: the C interface of the live-camera client library.
+ *
+ * The library receives the instrument's H.264 video over TCP (or plays back one of its own
+ * recordings), decodes it through the separately loaded decoder library, reads the instrument's
+ * azimuth from the stream and reports everything to the host through two callbacks.
+ *
+ * Conventions for every function below
+ * - All functions are plain C functions under undecorated names. Strings are narrow, 8-bit,
+ *   NUL-terminated (the ANSI code page on Windows).
+ * - No exception or other failure crosses this interface: failures come back as result codes
+ *   and/or as messages through the message callback.
+ * - Result codes are 32-bit HRESULT values: KESTO_S_OK, KESTO_E_INVALIDARG, KESTO_E_FAIL.
+ * - There is one stream per process. The stream functions (StartServerStream,
+ *   StopServerStream, SetCurrentAzimuth, DestroyClient) must be called from one host thread at
+ *   a time; the library does not lock them against each other.
+ *
+ * Callbacks
+ * - The message callback and the azimuth callback are called on the stream's worker thread as
+ *   well as on the thread of the function that reports. Marshal them to your own thread.
+ * - A callback must not call StartServerStream, StopServerStream or DestroyClient: the worker
+ *   thread that runs it cannot wait for itself to end. Such a StopServerStream fails with
+ *   KESTO_E_FAIL and an "Error stopping stream: " message.
+ * - The text passed to the message callback is valid only during the call.
+ */
+#ifndef KESTO_VIDEO_CLIENT_H
+#define KESTO_VIDEO_CLIENT_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define KESTO_CALL __cdecl
+#if defined(KESTO_BUILDING_LIBRARY)
+#define KESTO_API __declspec(dllexport)
+#else
+#define KESTO_API __declspec(dllimport)
+#endif
+#else
+#define KESTO_CALL
+#define KESTO_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes (HRESULT values). */
+#define KESTO_S_OK ((int32_t)0)
+#define KESTO_E_INVALIDARG ((int32_t)0x80070057u)
+#define KESTO_E_FAIL ((int32_t)0x80004005u)
+
+/* Message codes: the first argument of the message callback. Codes 0 and 5 are not used; the
+ * decoder library's own log lines arrive with the level that library gives them. */
+enum KestoMessageCode {
+    KESTO_MESSAGE_ERROR = 1,     /* a failure of a stream source, the display or an export */
+    KESTO_MESSAGE_STATUS = 2,    /* "Stream started", "Tcp video stream connection closed" */
+    KESTO_MESSAGE_INFO = 3,      /* diagnostics: decoder start-up, azimuth traces, ... */
+    KESTO_MESSAGE_EXCEPTION = 4, /* an exception caught in StartServerStream or a worker */
+    KESTO_MESSAGE_FRAME_READY = 6 /* a new frame is in the display texture; text is NULL */
+};
+
+/* Message callback: code (KestoMessageCode or a decoder log level), the text (NULL for
+ * KESTO_MESSAGE_FRAME_READY; valid only during the call) and the time of the message in
+ * milliseconds since 1970-01-01 00:00 UTC from the system clock. */
+typedef void(KESTO_CALL* KestoMessageCallback)(int32_t code, const char* text, int64_t timeMs);
+
+/* Azimuth callback: the instrument's azimuth in radians, exactly as the stream carries it
+ * (a NaN in the stream is passed on as NaN). */
+typedef void(KESTO_CALL* KestoAzimuthCallback)(double azimuth);
+
+/*
+ * Registers the message callback (NULL switches messages off), replacing any earlier one.
+ * Any thread. A worker that read the old pointer just before may still call it once more.
+ * Returns KESTO_S_OK always.
+ */
+KESTO_API int32_t KESTO_CALL SetCallbackFunc(KestoMessageCallback callback);
+
+/*
+ * Registers the azimuth callback (NULL drops azimuth notices). Any thread.
+ * Returns KESTO_S_OK always.
+ */
+KESTO_API int32_t KESTO_CALL SetAzCallbackFunc(KestoAzimuthCallback callback);
+
+/*
+ * Starts the one stream of this process, stopping and destroying the running one first.
+ *
+ * uri: "tcp://host[:port]" (port 8010 when absent) receives the instrument's stream over TCP;
+ * "file://path" plays a recording (the raw stream file, with its "_pkt_sizes.bin" sidecar
+ * beside it) in an endless loop. The scheme may be in any letter case.
+ * streamName: the key of this stream's statistics (GetStreamStat).
+ *
+ * Returns KESTO_S_OK once the stream's worker thread runs, after reporting Status
+ * "Stream started". Connection, decoder and playback failures after that point arrive as
+ * messages from the worker; the stream then stays in place, idle, until stopped or replaced.
+ * Returns KESTO_E_INVALIDARG, without any message and leaving a running stream alone, when
+ * the URI is shorter than 3 characters or has no "://".
+ * Returns KESTO_E_FAIL with an Exception message "Error starting stream: <reason>" when an
+ * argument is NULL ("uri cannot be null", "streamName cannot be null"), the scheme is
+ * unknown ("Unknown stream prefix type"; the running stream has been ended all the same),
+ * the TCP host does not resolve ("Could not resolve host name in uri <numbers>"), the file
+ * does not exist ("invalid filename specified in uri"), or the worker cannot be started.
+ *
+ * Thread: the host's stream thread (see above); never from inside a callback.
+ */
+KESTO_API int32_t KESTO_CALL StartServerStream(const char* streamName, const char* uri);
+
+/*
+ * Stops the running stream, waits for its worker thread and destroys it. The name is only
+ * tested for NULL: any non-NULL name stops the current stream. A stream stalled in a
+ * receive or a connection attempt is interrupted; playback stops after its current frame.
+ *
+ * Returns KESTO_S_OK (also when no stream runs); KESTO_E_INVALIDARG for a NULL name (the
+ * stream keeps running); KESTO_E_FAIL with an Error message "Error stopping stream: <reason>"
+ * when the worker cannot be joined (called from a callback); the stream then stays in place.
+ *
+ * Thread: the host's stream thread; never from inside a callback.
+ */
+KESTO_API int32_t KESTO_CALL StopServerStream(const char* streamName);
+
+/*
+ * Passes an azimuth to the running stream. The stream sources accept and ignore it: the
+ * azimuth on display is the one the instrument sends in the stream. Does nothing without a
+ * stream. Thread: the host's stream thread.
+ */
+KESTO_API void KESTO_CALL SetCurrentAzimuth(double azimuth);
+
+/*
+ * Stops and destroys the running stream (waiting for its worker) and discards every stream's
+ * statistics. Callbacks and display state are kept. Harmless when called twice; a stream
+ * may be started again afterwards. Call it before unloading the library.
+ * Thread: the host's stream thread; never from inside a callback (such a call is refused
+ * with an Error message "Error destroying client: ..." and changes nothing).
+ */
+KESTO_API void KESTO_CALL DestroyClient(void);
+
+/*
+ * Reads one statistic of one stream (by the name given to StartServerStream):
+ *   "frames_received"  frames delivered under this name since the statistics were made
+ *   "stream_width", "stream_height"  side of the latest frame in pixels
+ *   "fps"  frames per second, "bps"  compressed bytes (not bits) per second, both over about
+ *          the last second (at most the last 30 samples) including the time since the
+ *          newest sample, so a stalled stream reads 0 after a second.
+ * Statistics survive a restart of the stream under the same name; DestroyClient clears them.
+ * An unknown stream name (which leaves an empty record for that name), an unknown statistic
+ * or a NULL argument gives 0.0. Any thread, at any time; reports nothing.
+ */
+KESTO_API double KESTO_CALL GetStreamStat(const char* streamName, const char* statName);
+
+/*
+ * FFT
+ *
+ * A forward real FFT in double precision (KISS FFT inside), independent of the stream: these
+ * functions share no state with the rest of the library.
+ *
+ * A configuration belongs to one transform length. Use it from one thread at a time;
+ * different configurations may be used from different threads at once. The transform may
+ * itself run in parallel on OpenMP threads (OMP_NUM_THREADS limits them).
+ */
+typedef struct KestoFftrState* KestoFftrConfig;
+
+/*
+ * Creates the configuration of a forward real FFT of nfft points. Returns NULL when nfft is
+ * odd, zero or negative, larger than 1431655764, or when memory runs out.
+ * Release it with FreeFFTR.
+ */
+KESTO_API KestoFftrConfig KESTO_CALL AllocFFTR(int32_t nfft);
+
+/*
+ * Transforms nfft real samples (timedata) into nfft/2 + 1 complex values (freqdata: nfft + 2
+ * doubles, each value's real part followed by its imaginary part):
+ *     freq[k] = sum over n of timedata[n] * exp(-2*pi*i*k*n / nfft),  k = 0 .. nfft/2,
+ * without any scaling. The imaginary parts of freq[0] and freq[nfft/2] are exactly 0.
+ * timedata and freqdata may be the same array of nfft + 2 doubles (the result replaces the
+ * samples). Does nothing when an argument is NULL.
+ */
+KESTO_API void KESTO_CALL FFTR(KestoFftrConfig cfg, const double* timedata, double* freqdata);
+
+/* Releases a configuration made by AllocFFTR. NULL is allowed and does nothing. */
+KESTO_API void KESTO_CALL FreeFFTR(KestoFftrConfig cfg);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* KESTO_VIDEO_CLIENT_H */

@@ -1,0 +1,105 @@
+// The client session exports: callbacks, the one stream of the process, statistics.
+//
+// `currentStreamManager` has no lock: the host calls the stream exports (StartServerStream,
+// StopServerStream, SetCurrentAzimuth, DestroyClient) from one thread at a time.
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "api/export_guard.h"
+#include "api/message_channel.h"
+#include "decoder/stream_stats.h"
+#include "kesto/video_client.h"
+#include "platform/clock.h"
+#include "stream/file_stream_manager.h"
+#include "stream/stream_uri.h"
+#include "stream/tcp_stream_manager.h"
+
+using namespace kesto;
+
+namespace {
+
+// Destroyed with the library's globals if the host unloads without DestroyClient; the
+// manager's destructor then stops and joins its worker.
+std::unique_ptr<IStreamManager> currentStreamManager;
+
+// Stops, closes and destroys the current manager. If Stop or Close throws (called on the
+// worker thread itself), the manager stays in place.
+void EndCurrentStream() {
+    if (!currentStreamManager) return;
+    currentStreamManager->Stop();
+    currentStreamManager->Close();
+    std::unique_ptr<IStreamManager> ended = std::move(currentStreamManager);
+    ended.reset();
+}
+
+std::unique_ptr<IStreamManager> MakeStreamManager(const std::string& scheme, const std::string& uri,
+                                                  const std::string& streamName) {
+    if (scheme == "tcp") return std::make_unique<CTcpStreamManager>(uri, streamName);
+    if (scheme == "file") return std::make_unique<CFileStreamManager>(uri, streamName);
+    throw std::logic_error("Unknown stream prefix type");
+}
+
+}  // namespace
+
+extern "C" {
+
+KESTO_API int32_t KESTO_CALL SetCallbackFunc(KestoMessageCallback callback) {
+    SetMessageCallback(callback);
+    return KESTO_S_OK;
+}
+
+KESTO_API int32_t KESTO_CALL SetAzCallbackFunc(KestoAzimuthCallback callback) {
+    SetAzimuthCallback(callback);
+    return KESTO_S_OK;
+}
+
+KESTO_API int32_t KESTO_CALL StartServerStream(const char* streamName, const char* uri) {
+    return GuardExport<int32_t>(MessageCode::Exception, "Error starting stream: ", KESTO_E_FAIL,
+                                [&]() -> int32_t {
+        if (uri == nullptr) throw std::logic_error("uri cannot be null");
+        if (streamName == nullptr) throw std::logic_error("streamName cannot be null");
+        const std::string uriText(uri);
+        const std::optional<std::string> scheme = StreamScheme(uriText);
+        if (!scheme) return KESTO_E_INVALIDARG;
+
+        // The running stream ends even when the new URI turns out to be unusable.
+        EndCurrentStream();
+        currentStreamManager = MakeStreamManager(*scheme, uriText, streamName);
+        currentStreamManager->Start();
+        ReportMessage(MessageCode::Status, "Stream started");
+        return KESTO_S_OK;
+    });
+}
+
+KESTO_API int32_t KESTO_CALL StopServerStream(const char* streamName) {
+    if (streamName == nullptr) return KESTO_E_INVALIDARG;
+    return GuardExport<int32_t>(MessageCode::Error, "Error stopping stream: ", KESTO_E_FAIL, [] {
+        EndCurrentStream();
+        return KESTO_S_OK;
+    });
+}
+
+KESTO_API void KESTO_CALL SetCurrentAzimuth(double azimuth) {
+    GuardExport(MessageCode::Error, "Error setting azimuth: ", [&] {
+        if (currentStreamManager) currentStreamManager->SetCurrentAzimuth(azimuth);
+    });
+}
+
+KESTO_API void KESTO_CALL DestroyClient(void) {
+    // Called from a callback on the worker thread, the stop fails (the worker cannot join
+    // itself): the call is then refused and changes nothing.
+    GuardExport(MessageCode::Error, "Error destroying client: ", [] {
+        EndCurrentStream();
+        StreamStatsRegistry::Destroy();
+    });
+}
+
+KESTO_API double KESTO_CALL GetStreamStat(const char* streamName, const char* statName) {
+    if (streamName == nullptr || statName == nullptr) return 0.0;
+    return GuardExportSilently(0.0, [&] {
+        return StreamStatsRegistry::Get(streamName)->Read(statName, platform::SteadyTimeNs());
+    });
+}
+
+}  // extern "C"

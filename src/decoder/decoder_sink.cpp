@@ -1,0 +1,105 @@
+#include "decoder/decoder_sink.h"
+
+#include <chrono>
+#include <cmath>
+#include <locale>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "api/message_channel.h"
+#include "decoder/decoder_library.h"
+#include "decoder/sei_record.h"
+#include "decoder/stream_stats.h"
+#include "display/display_manager.h"
+#include "platform/clock.h"
+
+namespace kesto {
+
+int SquareFrameSide(int size) {
+    const int quads = size / 4;
+    const double side = std::sqrt(static_cast<double>(quads));
+    if (side != std::floor(side)) return -1;  // also a negative size: sqrt gives NaN
+    return static_cast<int>(side);
+}
+
+namespace {
+std::string AzimuthMessage(double value) {
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << "DecoderSink::checkForKestoInfoNAL received azimuth of " << value;
+    return text.str();
+}
+}  // namespace
+
+DecoderSink::DecoderSink(std::string name)
+    : streamName(std::move(name)), decoder(EnsureDecoderBinding()) {
+    if (!decoder.DecoderInit(0)) {
+        const std::string message = "Decoder library failed to initialize: \n" +
+                                    FetchDecoderLastError(decoder) +
+                                    "\n(Is Toolkit installed?)";
+        ReportMessage(MessageCode::Info, message);
+        throw std::runtime_error(message);
+    }
+    ReportMessage(MessageCode::Info, "DecoderLib Initialized: \n" + FetchDecoderInfo(decoder));
+    stats = StreamStatsRegistry::Get(streamName);
+}
+
+DecoderSink::~DecoderSink() { EnsureDecoderBinding().DecoderShutdown(); }
+
+void DecoderSink::processData(const uint8_t* data, int count) {
+    if (count == 0) return;
+    stats->AddRateSample(stat_names::kBps, count, platform::SteadyTimeNs());
+    EnsureDecoderBinding().DecoderOnNewData(data, count, 0);
+    checkForKestoInfoNAL();
+
+    const uint8_t* frame = nullptr;
+    int size = 0;
+    while (EnsureDecoderBinding().DecoderGetFrame(&frame, &size, 0)) {
+        const unsigned side = updateFrameSize(size);
+        GetDisplayManager()->DeliverFrame(frame, side, azimuth.load());
+        stats->IncrementCounter(stat_names::kFramesReceived);
+        stats->AddRateSample(stat_names::kFps, 1.0, platform::SteadyTimeNs());
+        if (framePauseMs != 0) std::this_thread::sleep_for(std::chrono::milliseconds(framePauseMs));
+    }
+}
+
+void DecoderSink::checkForKestoInfoNAL() {
+    const uint8_t* unit = nullptr;
+    int length = 0;
+    while (EnsureDecoderBinding().DecoderGetSeiNAL(&unit, &length)) {
+        const KestoInfo info = ParseKestoInfoRecord(unit, length);
+        if (info.result == KestoInfoResult::SizeMismatch) {
+            ReportMessage(MessageCode::Info, "Strange: readSeiSize encountered sz < payload_size");
+            continue;
+        }
+        if (info.result != KestoInfoResult::Azimuth) continue;
+        azimuth.exchange(static_cast<double>(info.azimuth));
+        ReportMessage(MessageCode::Info, AzimuthMessage(azimuth.load()));
+        NotifyAzimuth(azimuth.load());
+    }
+}
+
+unsigned DecoderSink::updateFrameSize(int size) {
+    const int side = SquareFrameSide(size);
+    if (side < 0) throw std::runtime_error("Image dimensions are not square");
+    if (side == streamWidth && side == streamHeight) return static_cast<unsigned>(side);
+
+    streamWidth = side;
+    streamHeight = side;
+    {
+        const std::shared_ptr<CDisplayManager> display = GetDisplayManager();
+        std::lock_guard<std::mutex> guard(display->lock);
+        const unsigned newSide = static_cast<unsigned>(side);
+        if (display->frameWidth != newSide || display->frameHeight != newSide) {
+            display->frameWidth = newSide;
+            display->frameHeight = newSide;
+            display->pendingChanges |= FrameSizeChanged;
+        }
+    }
+    stats->SetCounter(stat_names::kStreamWidth, streamWidth);
+    stats->SetCounter(stat_names::kStreamHeight, streamHeight);
+    return static_cast<unsigned>(side);
+}
+
+}  // namespace kesto

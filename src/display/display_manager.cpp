@@ -1,0 +1,41 @@
+#include "display/display_manager.h"
+
+namespace kesto {
+
+void CDisplayManager::DeliverFrame(const uint8_t* pixels, unsigned side, double azimuth) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (pendingChanges != 0) {
+        if (adapterCount == 0) return;
+        bool missingRenderer = false;
+        for (unsigned i = 0; i < adapterCount; ++i) {
+            CRenderer* renderer = adapterRenderers[i].get();
+            if (renderer == nullptr) {
+                missingRenderer = true;
+                continue;
+            }
+            if (pendingChanges & FrameSizeChanged) renderer->ResizeTexture(frameWidth, frameHeight);
+            if (pendingChanges & RotationOffsetChanged) renderer->rotationOffset.exchange(rotationOffset);
+            if (pendingChanges & ZoomFactorChanged) renderer->zoomFactor.exchange(zoomFactor);
+            if ((pendingChanges & SnapshotRequested) && renderer == activeRenderer) {
+                renderer->SaveSnapshot(snapshotPath);
+            }
+        }
+        // The changes must reach every renderer; with one missing they wait for the next frame.
+        if (missingRenderer) return;
+        pendingChanges = 0;
+    }
+    if (activeRenderer != nullptr) activeRenderer->UploadFrame(pixels, side, azimuth);
+}
+
+namespace {
+std::mutex singletonLock;
+std::shared_ptr<CDisplayManager> singleton;
+}  // namespace
+
+std::shared_ptr<CDisplayManager> GetDisplayManager() {
+    std::lock_guard<std::mutex> guard(singletonLock);
+    if (!singleton) singleton = std::make_shared<CDisplayManager>();
+    return singleton;
+}
+
+}  // namespace kesto

@@ -1,0 +1,17 @@
+#include "platform/settings.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace kesto::platform {
+
+const char* DefaultDecoderLibraryName() { return "libCorvexa.Kesto.VideoDecoderFF.so"; }
+
+std::optional<std::string> ConfiguredDecoderLibraryPath() {
+    // Same limit as the registry value on Windows (a MAX_PATH-sized string).
+    const char* value = std::getenv("KESTO_DECODER_LIB");
+    if (value == nullptr || value[0] == '\0' || std::strlen(value) > 260) return std::nullopt;
+    return std::string(value);
+}
+
+}  // namespace kesto::platform

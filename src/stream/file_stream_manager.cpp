@@ -1,0 +1,101 @@
+#include "stream/file_stream_manager.h"
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "api/message_channel.h"
+#include "decoder/decoder_sink.h"
+#include "platform/file_system.h"
+#include "record/recording_format.h"
+#include "stream/recording_reader.h"
+#include "stream/stream_uri.h"
+
+namespace kesto {
+
+namespace {
+constexpr const char* kUnableToReadFullFile = "File video stream: unable to read full file";
+
+// The whole raw stream file in memory, or nothing after reporting why.
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    // A file that vanished since construction, or one too large for a 32-bit length, is
+    // reported like a short read.
+    if (!file) {
+        ReportMessage(MessageCode::Error, kUnableToReadFullFile);
+        return std::nullopt;
+    }
+    file.seekg(0, std::ios::end);
+    const std::streamoff length = file.tellg();
+    file.seekg(0, std::ios::beg);
+    if (length < 0 || length > std::numeric_limits<int32_t>::max()) {
+        ReportMessage(MessageCode::Error, kUnableToReadFullFile);
+        return std::nullopt;
+    }
+    std::vector<uint8_t> buffer;
+    try {
+        buffer.resize(static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+        ReportMessage(MessageCode::Error, "File video stream: memory allocation error");
+        return std::nullopt;
+    }
+    file.read(reinterpret_cast<char*>(buffer.data()), length);
+    if (file.gcount() < length) {
+        ReportMessage(MessageCode::Error, kUnableToReadFullFile);
+        return std::nullopt;
+    }
+    return buffer;
+}
+}  // namespace
+
+CFileStreamManager::CFileStreamManager(std::string uriValue, std::string streamNameValue)
+    : IStreamManager(std::move(uriValue), std::move(streamNameValue)),
+      filePath(FilePathFromUri(uri, platform::PathSeparator())) {
+    if (!platform::IsExistingFile(filePath)) {
+        throw std::logic_error("invalid filename specified in uri");
+    }
+}
+
+CFileStreamManager::~CFileStreamManager() { Stop(); }
+
+void CFileStreamManager::Start() {
+    playbackThread.StartIfNone([this] { PlaybackLoop(); });
+}
+
+void CFileStreamManager::Stop() {
+    stopRequested.exchange(true);
+    playbackThread.JoinAndRelease();
+}
+
+void CFileStreamManager::PlaybackLoop() {
+    RunWorker([this] {
+        // The start delay is not interruptible: a stop during it waits for the delay, the read
+        // and the decoder's start-up and shut-down.
+        std::this_thread::sleep_for(std::chrono::milliseconds(kStartDelayMs));
+
+        std::optional<std::vector<uint8_t>> buffer = ReadWholeFile(filePath);
+        if (!buffer) return;
+        PacketCursor cursor(buffer->size(), ReadSidecarRecords(SidecarFileName(filePath)));
+
+        auto sink = std::make_unique<DecoderSink>(streamName);
+        sink->framePauseMs = kFramePauseMs;
+
+        while (!stopRequested.load()) {
+            const RecordingChunk chunk = cursor.Next();
+            DeliverChunk(*sink, buffer->data() + chunk.offset, static_cast<int>(chunk.length));
+            if (chunk.idle) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(kFramePauseMs));
+            }
+        }
+        sink.reset();
+    });
+}
+
+}  // namespace kesto

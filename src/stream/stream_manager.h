@@ -1,0 +1,72 @@
+// IStreamManager: one source of compressed video. A manager owns one worker thread that takes
+// the stream's bytes chunk by chunk and hands each chunk to a decoder sink.
+//
+// Threads: the host's stream thread constructs, starts, stops and destroys a manager (the
+// host serialises these calls); the worker thread runs the source's loop. `stopRequested` is
+// the only field both touch while both run.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace kesto {
+
+class DecoderSink;
+
+// The heap-allocated worker thread of a manager; null when there is none.
+class WorkerThread {
+public:
+    WorkerThread() = default;
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+    ~WorkerThread();
+
+    // Starts body on a new thread unless one is held. Thread creation failure throws
+    // std::system_error (resource unavailable, try again) and leaves no thread.
+    void StartIfNone(std::function<void()> body);
+    // Joins and discards the thread, if any. Joining from the worker itself throws
+    // std::system_error (resource deadlock would occur) and keeps the thread object.
+    void JoinAndRelease();
+    bool Exists() const { return thread != nullptr; }
+
+private:
+    std::unique_ptr<std::thread> thread;
+    std::mutex startLock;  // held by the starting thread until `thread` is stored
+};
+
+class IStreamManager {
+public:
+    IStreamManager(std::string uri, std::string streamName);
+    IStreamManager(const IStreamManager&) = delete;
+    IStreamManager& operator=(const IStreamManager&) = delete;
+    virtual ~IStreamManager();
+
+    virtual void Start() = 0;
+    // Raises the stop flag and joins the worker; bounded even when the source is waiting.
+    virtual void Stop() = 0;
+    virtual void Close() = 0;
+    // true while the manager holds a worker thread, also one that has ended on its own.
+    virtual bool IsRunning() const = 0;
+    virtual std::string GetType() const = 0;
+    virtual const std::string& GetUri() const { return uri; }
+    virtual const std::string& GetStreamName() const { return streamName; }
+    // Both sources accept the value and ignore it: the azimuth comes from the stream.
+    virtual void SetCurrentAzimuth(double azimuth) = 0;
+
+protected:
+    // One chunk of the stream, in stream order, from the worker thread.
+    void DeliverChunk(DecoderSink& sink, const uint8_t* data, int size);
+    // Runs a worker loop; a standard exception that escapes it is reported as Exception with
+    // its own text. Whatever the loop holds must be released by its own destructors.
+    static void RunWorker(const std::function<void()>& loop) noexcept;
+
+    const std::string uri;
+    const std::string streamName;
+};
+
+}  // namespace kesto

@@ -1,0 +1,207 @@
+// The test stream generator: the azimuth record's bytes, where it sits in the access units,
+// the picture's clean quadrant centres and the recording pair.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "record/recording_format.h"
+#include "streamgen.h"
+
+namespace {
+
+namespace sg = kesto::streamgen;
+using Bytes = std::vector<uint8_t>;
+
+const Bytes kStartCode = {0, 0, 0, 1};
+
+Bytes Unescape(const Bytes& escaped) {
+    Bytes out;
+    int zeros = 0;
+    for (const uint8_t byte : escaped) {
+        if (zeros >= 2 && byte == 3) {
+            zeros = 0;
+            continue;
+        }
+        zeros = byte == 0 ? zeros + 1 : 0;
+        out.push_back(byte);
+    }
+    return out;
+}
+
+// NAL unit types in stream order (start codes 00 00 01 and 00 00 00 01).
+std::vector<int> NalTypes(const Bytes& accessUnit) {
+    std::vector<int> types;
+    for (size_t i = 0; i + 3 < accessUnit.size(); ++i) {
+        if (accessUnit[i] == 0 && accessUnit[i + 1] == 0 && accessUnit[i + 2] == 1) {
+            types.push_back(accessUnit[i + 3] & 0x1F);
+            i += 2;
+        }
+    }
+    return types;
+}
+
+bool StartsWith(const Bytes& data, size_t offset, const Bytes& prefix) {
+    return data.size() >= offset + prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), data.begin() + static_cast<long>(offset));
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(StreamgenSei, RecordBytesAreExactAndEscaped) {
+    // 2.0f is 00 00 00 40: together with the word 24 (18 00 00 00) it needs two escapes.
+    const Bytes expected = {0x00, 0x00, 0x00, 0x01, 0x06, 0x05, 0x18, 0x68, 0xA2, 0xDC, 0x40, 0x28,
+                            0xCA, 0x26, 0x41, 0x87, 0x11, 0x2C, 0xE4, 0x2C, 0x15, 0x0B, 0x58, 0x18,
+                            0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x00, 0x00, 0x40, 0x80};
+    EXPECT_EQ(sg::MakeAzimuthSeiNal(2.0f), expected);
+
+    const float samples[] = {0.0f, -0.0f, 1.0f, 2.0f, 1e-45f, 3e-39f, 0.01f, -3.14159274f, 1e30f};
+    for (const float azimuth : samples) {
+        SCOPED_TRACE(azimuth);
+        const Bytes nal = sg::MakeAzimuthSeiNal(azimuth);
+        ASSERT_TRUE(StartsWith(nal, 0, {0, 0, 0, 1, 0x06}));
+        for (size_t i = 4; i + 2 < nal.size(); ++i) {
+            EXPECT_FALSE(nal[i] == 0 && nal[i + 1] == 0 && nal[i + 2] <= 2) << "at " << i;
+        }
+        const Bytes rbsp = Unescape(Bytes(nal.begin() + 5, nal.end()));
+        EXPECT_EQ(rbsp, sg::MakeAzimuthSeiRbsp(azimuth));
+        ASSERT_EQ(rbsp.size(), 27u);
+        float decoded = 0;
+        std::memcpy(&decoded, rbsp.data() + 22, 4);  // little-endian host
+        EXPECT_EQ(std::memcmp(&decoded, &azimuth, 4), 0);
+    }
+}
+
+TEST(StreamgenStream, IdrUnitsStartWithSpsAndEveryPictureCarriesOneRecord) {
+    sg::GeneratorOptions options;
+    options.side = 64;
+    options.gop = 3;
+    sg::StreamGenerator generator(options);
+    sg::StreamGenerator twin(options);
+    for (int i = 0; i < 7; ++i) {
+        SCOPED_TRACE("picture " + std::to_string(i));
+        const float azimuth = 0.25f * static_cast<float>(i);
+        const Bytes unit = generator.NextFrame(azimuth);
+        EXPECT_EQ(unit, twin.NextFrame(azimuth)) << "output must be reproducible";
+        const std::vector<int> types = NalTypes(unit);
+        const Bytes record = sg::MakeAzimuthSeiNal(azimuth);
+        const int sei = static_cast<int>(std::count(types.begin(), types.end(), 6));
+        EXPECT_EQ(sei, 1) << "only the azimuth record, not the encoder's own SEI";
+        if (i % options.gop == 0) {
+            ASSERT_TRUE(StartsWith(unit, 0, {0, 0, 0, 1, 0x67}));
+            ASSERT_GE(types.size(), 4u);
+            EXPECT_EQ(types[1], 8);  // PPS, then the record
+            EXPECT_EQ(types[2], 6);
+            EXPECT_NE(std::search(unit.begin(), unit.end(), record.begin(), record.end()),
+                      unit.end());
+            EXPECT_EQ(types.back(), 5);
+        } else {
+            EXPECT_TRUE(StartsWith(unit, 0, record));
+            EXPECT_EQ(std::count(types.begin(), types.end(), 7), 0);
+            EXPECT_EQ(std::count(types.begin(), types.end(), 5), 0);
+        }
+    }
+
+    options.azimuthRecord = false;
+    sg::StreamGenerator bare(options);
+    const Bytes idr = bare.NextFrame(1.0f);
+    EXPECT_TRUE(StartsWith(idr, 0, {0, 0, 0, 1, 0x67}));
+    const std::vector<int> types = NalTypes(bare.NextFrame(1.0f));
+    EXPECT_EQ(std::count(types.begin(), types.end(), 6), 0);
+}
+
+TEST(StreamgenPicture, QuadrantCentresStayClean) {
+    const sg::Rgb colours[2][2] = {{sg::kTopLeft, sg::kTopRight},
+                                   {sg::kBottomLeft, sg::kBottomRight}};
+    for (const int side : {16, 64, 100, 256, 512}) {
+        Bytes rgb(static_cast<size_t>(side) * side * 3);
+        for (const int64_t frame : {int64_t{0}, int64_t{7}, int64_t{88888888}, int64_t{123456}}) {
+            SCOPED_TRACE("side " + std::to_string(side) + " frame " + std::to_string(frame));
+            sg::RenderTestPicture(side, frame, rgb.data());
+            int bad = 0;
+            for (int qy = 0; qy < 2; ++qy) {
+                for (int qx = 0; qx < 2; ++qx) {
+                    const int cx = sg::QuadrantCentre(side, qx == 1);
+                    const int cy = sg::QuadrantCentre(side, qy == 1);
+                    const sg::Rgb want = colours[qy][qx];
+                    for (int y = cy - side / 8 + 1; y < cy + side / 8; ++y) {
+                        for (int x = cx - side / 8 + 1; x < cx + side / 8; ++x) {
+                            const uint8_t* p = &rgb[(static_cast<size_t>(y) * side + x) * 3];
+                            bad += p[0] != want.r || p[1] != want.g || p[2] != want.b;
+                        }
+                    }
+                }
+            }
+            EXPECT_EQ(bad, 0);
+        }
+        // The moving parts do show: consecutive pictures differ.
+        Bytes next(rgb.size());
+        sg::RenderTestPicture(side, 1, rgb.data());
+        sg::RenderTestPicture(side, 2, next.data());
+        EXPECT_NE(rgb, next);
+    }
+}
+
+TEST(StreamgenOptions, OutOfRangeValuesAreRejected) {
+    const auto rejects = [](auto change) {
+        sg::GeneratorOptions options;
+        change(options);
+        EXPECT_THROW(sg::ValidateOptions(options), sg::Error);
+        EXPECT_THROW(sg::StreamGenerator{options}, sg::Error);
+    };
+    rejects([](sg::GeneratorOptions& o) { o.side = 15; });
+    rejects([](sg::GeneratorOptions& o) { o.side = 67; });
+    rejects([](sg::GeneratorOptions& o) { o.side = 0; });
+    rejects([](sg::GeneratorOptions& o) { o.fps = 0; });
+    rejects([](sg::GeneratorOptions& o) { o.gop = 0; });
+    rejects([](sg::GeneratorOptions& o) { o.crf = 52; });
+    rejects([](sg::GeneratorOptions& o) { o.bitrate = -1; });
+    rejects([](sg::GeneratorOptions& o) { o.slices = 0; });
+    EXPECT_NO_THROW(sg::ValidateOptions(sg::GeneratorOptions{}));
+}
+
+TEST(StreamgenRecording, SidecarLengthsAddUpToTheRawFile) {
+    sg::GeneratorOptions options;
+    options.side = 32;
+    options.gop = 2;
+    sg::StreamGenerator generator(options);
+    std::vector<Bytes> packets;
+    for (int i = 0; i < 5; ++i)
+        packets.push_back(generator.NextFrame(0.1f * static_cast<float>(i)));
+
+    const std::string raw = ::testing::TempDir() + "streamgen_test_clip.h264";
+    const std::string sidecar = sg::WriteRecording(raw, packets);
+    EXPECT_EQ(sidecar, kesto::SidecarFileName(raw));
+    EXPECT_EQ(sidecar, ::testing::TempDir() + "streamgen_test_clip._pkt_sizes.bin");
+
+    const Bytes rawBytes = ReadFile(raw);
+    const Bytes sidecarBytes = ReadFile(sidecar);
+    ASSERT_EQ(sidecarBytes.size(), packets.size() * 4);
+    size_t total = 0;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        const int32_t length = kesto::DecodeSidecarRecord(&sidecarBytes[i * 4]);
+        EXPECT_EQ(static_cast<size_t>(length), packets[i].size());
+        ASSERT_TRUE(StartsWith(rawBytes, total, packets[i]));
+        total += static_cast<size_t>(length);
+    }
+    EXPECT_EQ(total, rawBytes.size());
+
+    std::remove(sidecar.c_str());
+    EXPECT_EQ(sg::WriteRecording(raw, packets, false), "");
+    EXPECT_EQ(ReadFile(raw), rawBytes);
+    EXPECT_FALSE(std::ifstream(sidecar).good());
+    std::remove(raw.c_str());
+
+    EXPECT_THROW(sg::WriteRecording(::testing::TempDir() + "no/such/dir/x.h264", packets),
+                 sg::Error);
+}
+
+}  // namespace

@@ -1,0 +1,243 @@
+#include <kesto/video_client.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Cplx = std::complex<long double>;
+
+struct ConfigDeleter {
+    void operator()(KestoFftrState* cfg) const { FreeFFTR(cfg); }
+};
+using Config = std::unique_ptr<KestoFftrState, ConfigDeleter>;
+
+Config MakeConfig(int32_t nfft) {
+    Config cfg(AllocFFTR(nfft));
+    EXPECT_NE(cfg, nullptr) << "nfft " << nfft;
+    return cfg;
+}
+
+std::vector<double> RandomSignal(int32_t nfft, uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    std::vector<double> x(static_cast<size_t>(nfft));
+    for (double& v : x) v = dist(rng);
+    return x;
+}
+
+// Runs FFTR into a freshly allocated array of exactly nfft + 2 doubles, so that the sanitizer
+// builds catch any write past the documented output.
+std::vector<double> Transform(KestoFftrConfig cfg, const std::vector<double>& x) {
+    std::vector<double> freq(x.size() + 2, std::nan(""));
+    FFTR(cfg, x.data(), freq.data());
+    return freq;
+}
+
+Cplx Bin(const std::vector<double>& freq, size_t k) { return {freq[2 * k], freq[2 * k + 1]}; }
+
+// The textbook DFT in long double, with the twiddles computed once: exact enough to judge a
+// double-precision FFT and cheap enough to evaluate a sample of bins of a 64 Ki transform.
+class NaiveDft {
+public:
+    explicit NaiveDft(const std::vector<double>& x) : x_(x), twiddle_(x.size()) {
+        const long double pi = 3.141592653589793238462643383279502884L;
+        const size_t n = x.size();
+        for (size_t j = 0; j < n; ++j) {
+            const long double phase = -2 * pi * static_cast<long double>(j) / n;
+            twiddle_[j] = Cplx(std::cos(phase), std::sin(phase));
+        }
+    }
+
+    Cplx operator()(size_t k) const {
+        const size_t n = x_.size();
+        Cplx sum = 0;
+        size_t idx = 0;  // k * i mod n, kept incrementally to stay exact
+        for (size_t i = 0; i < n; ++i) {
+            sum += static_cast<long double>(x_[i]) * twiddle_[idx];
+            idx += k;
+            if (idx >= n) idx -= n;
+        }
+        return sum;
+    }
+
+private:
+    const std::vector<double>& x_;
+    std::vector<Cplx> twiddle_;
+};
+
+// Bins to check against the naive DFT: all of them for short transforms, else both ends and a
+// random sample in between.
+std::vector<size_t> BinsToCheck(int32_t nfft, std::mt19937_64& rng) {
+    const size_t half = static_cast<size_t>(nfft) / 2;
+    std::vector<size_t> bins;
+    if (nfft <= 4096) {
+        for (size_t k = 0; k <= half; ++k) bins.push_back(k);
+        return bins;
+    }
+    bins = {0, half};
+    std::uniform_int_distribution<size_t> pick(1, half - 1);
+    for (int i = 0; i < 64; ++i) bins.push_back(pick(rng));
+    return bins;
+}
+
+class FftrAccuracy : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(FftrAccuracy, MatchesNaiveDftOfRandomInput) {
+    const int32_t nfft = GetParam();
+    Config cfg = MakeConfig(nfft);
+    ASSERT_NE(cfg, nullptr);
+    const std::vector<double> x = RandomSignal(nfft, 1234u + static_cast<uint64_t>(nfft));
+    const std::vector<double> freq = Transform(cfg.get(), x);
+
+    const size_t half = static_cast<size_t>(nfft) / 2;
+    EXPECT_EQ(freq[1], 0.0) << "imaginary part of bin 0";
+    EXPECT_EQ(freq[2 * half + 1], 0.0) << "imaginary part of bin nfft/2";
+
+    std::mt19937_64 rng(99);
+    const NaiveDft dft(x);
+    long double largest = 0;
+    long double worst = 0;
+    size_t worstBin = 0;
+    for (size_t k : BinsToCheck(nfft, rng)) {
+        const Cplx expected = dft(k);
+        largest = std::max(largest, std::abs(expected));
+        const long double err = std::abs(Bin(freq, k) - expected);
+        if (err > worst) {
+            worst = err;
+            worstBin = k;
+        }
+    }
+    ASSERT_GT(largest, 0.0L);
+    EXPECT_LT(static_cast<double>(worst / largest), 1e-12)
+        << "nfft " << nfft << ", worst bin " << worstBin;
+}
+
+// Powers of two, the small mixed-radix cases and 1000 = 2^3 * 5^3 (half length 500 needs
+// radix 4 and 5 butterflies).
+INSTANTIATE_TEST_SUITE_P(Lengths, FftrAccuracy,
+                         ::testing::Values(2, 4, 6, 10, 12, 256, 1000, 4096, 65536));
+
+TEST(FftrValues, TwoPointsGiveSumAndDifference) {
+    Config cfg = MakeConfig(2);
+    ASSERT_NE(cfg, nullptr);
+    const std::vector<double> freq = Transform(cfg.get(), {3.25, -1.5});
+    EXPECT_EQ(freq, (std::vector<double>{3.25 + -1.5, 0.0, 3.25 - -1.5, 0.0}));
+}
+
+TEST(FftrValues, ConstantInputPutsEverythingIntoBinZero) {
+    for (int32_t nfft : {8, 1000, 4096}) {
+        Config cfg = MakeConfig(nfft);
+        ASSERT_NE(cfg, nullptr);
+        const std::vector<double> freq =
+            Transform(cfg.get(), std::vector<double>(static_cast<size_t>(nfft), 1.0));
+        EXPECT_NEAR(freq[0], nfft, 1e-12 * nfft) << "nfft " << nfft;
+        EXPECT_EQ(freq[1], 0.0);
+        for (size_t i = 2; i < freq.size(); ++i) {
+            ASSERT_NEAR(freq[i], 0.0, 1e-12 * nfft) << "nfft " << nfft << ", double " << i;
+        }
+    }
+}
+
+TEST(FftrValues, NoScalingAndLinearInTheInput) {
+    // A unit impulse at n = 1 gives exp(-2*pi*i*k/nfft) of magnitude 1: no 1/nfft or
+    // 1/sqrt(nfft) factor anywhere.
+    const size_t nfft = 64;
+    const double pi = 3.14159265358979323846;
+    Config cfg = MakeConfig(static_cast<int32_t>(nfft));
+    ASSERT_NE(cfg, nullptr);
+    std::vector<double> x(nfft, 0.0);
+    x[1] = 1.0;
+    const std::vector<double> freq = Transform(cfg.get(), x);
+    for (size_t k = 0; k <= nfft / 2; ++k) {
+        const double phase = -2 * pi * static_cast<double>(k) / static_cast<double>(nfft);
+        EXPECT_NEAR(freq[2 * k], std::cos(phase), 1e-14) << "bin " << k;
+        EXPECT_NEAR(freq[2 * k + 1], std::sin(phase), 1e-14) << "bin " << k;
+    }
+}
+
+TEST(FftrConfig, RejectsLengthsItCannotTransform) {
+    for (int32_t nfft : {1, 3, 999, 65537, 0, -1, -2, -4096, INT32_MIN, INT32_MAX,
+                         // even, but KISS FFT's size arithmetic would overflow
+                         1431655766, INT32_MAX - 1}) {
+        KestoFftrConfig cfg = AllocFFTR(nfft);
+        EXPECT_EQ(cfg, nullptr) << "nfft " << nfft;
+        FreeFFTR(cfg);
+    }
+}
+
+TEST(FftrConfig, NullIsHarmless) {
+    FreeFFTR(nullptr);
+
+    Config cfg = MakeConfig(8);
+    ASSERT_NE(cfg, nullptr);
+    std::vector<double> x(10, 1.0);
+    std::vector<double> freq(10, 7.0);
+    FFTR(nullptr, x.data(), freq.data());
+    FFTR(cfg.get(), nullptr, freq.data());
+    FFTR(cfg.get(), x.data(), nullptr);
+    EXPECT_EQ(freq, std::vector<double>(10, 7.0));
+}
+
+TEST(FftrInPlace, SameArrayGivesTheSameResultAsSeparateArrays) {
+    for (int32_t nfft : {2, 4, 10, 256, 1000, 4096}) {
+        Config cfg = MakeConfig(nfft);
+        ASSERT_NE(cfg, nullptr);
+        const std::vector<double> x = RandomSignal(nfft, 7u * static_cast<uint64_t>(nfft));
+        const std::vector<double> separate = Transform(cfg.get(), x);
+
+        std::vector<double> buffer(x);
+        buffer.resize(x.size() + 2, std::nan(""));
+        FFTR(cfg.get(), buffer.data(), buffer.data());
+        EXPECT_EQ(buffer, separate) << "nfft " << nfft;
+    }
+}
+
+TEST(FftrThreads, ConfigurationsOnTwoThreadsGiveTheSameResultsAsAlone) {
+    struct Job {
+        int32_t nfft;
+        std::vector<double> input;
+        std::vector<double> expected;
+        bool allSame = true;
+    };
+    std::vector<Job> jobs(2);
+    jobs[0].nfft = 4096;
+    jobs[1].nfft = 1000;
+    for (Job& job : jobs) {
+        Config cfg = MakeConfig(job.nfft);
+        ASSERT_NE(cfg, nullptr);
+        job.input = RandomSignal(job.nfft, static_cast<uint64_t>(job.nfft) + 5u);
+        job.expected = Transform(cfg.get(), job.input);
+    }
+
+    // Each thread makes, uses and frees its own configuration, as hosts do.
+    auto run = [](Job& job) {
+        KestoFftrConfig cfg = AllocFFTR(job.nfft);
+        if (cfg == nullptr) {
+            job.allSame = false;
+            return;
+        }
+        std::vector<double> freq(job.input.size() + 2);
+        for (int i = 0; i < 200; ++i) {
+            FFTR(cfg, job.input.data(), freq.data());
+            if (freq != job.expected) job.allSame = false;
+        }
+        FreeFFTR(cfg);
+    };
+    std::thread a(run, std::ref(jobs[0]));
+    std::thread b(run, std::ref(jobs[1]));
+    a.join();
+    b.join();
+    EXPECT_TRUE(jobs[0].allSame);
+    EXPECT_TRUE(jobs[1].allSame);
+}
+
+}  // namespace

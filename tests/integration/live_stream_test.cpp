@@ -1,0 +1,184 @@
+// The real path: generated H.264 with azimuth records, served over loopback TCP or played
+// from a recording pair, decoded by the FFmpeg decoder library found beside the client.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kesto/video_client.h"
+#include "loopback_server.h"
+#include "message_log.h"
+#include "streamgen.h"
+
+namespace kesto::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr int kSide = 128;
+// An access unit delimiter: lets the decoder finish the last picture, whose end a byte stream
+// does not otherwise mark.
+const std::vector<uint8_t> kAccessUnitDelimiter{0, 0, 0, 1, 9, 0xF0};
+
+struct GeneratedStream {
+    std::vector<std::vector<uint8_t>> packets;
+    std::vector<float> azimuths;
+    std::size_t bytes = 0;
+};
+
+GeneratedStream Generate(int frames) {
+    streamgen::GeneratorOptions options;
+    options.side = kSide;
+    options.gop = 10;
+    streamgen::StreamGenerator generator(options);
+    GeneratedStream stream;
+    for (int i = 0; i < frames; ++i) {
+        // 2.0f is 00 00 00 40 in the stream: its record needs emulation prevention.
+        const float azimuth = i == 3 ? 2.0f : 0.01f * static_cast<float>(i) - 0.05f;
+        stream.azimuths.push_back(azimuth);
+        stream.packets.push_back(generator.NextFrame(azimuth));
+        stream.bytes += stream.packets.back().size();
+    }
+    return stream;
+}
+
+class LiveStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        unsetenv("KESTO_DECODER_LIB");  // the default name, beside the client library
+        InstallRecordingCallbacks();
+        ClearLog();
+    }
+    void TearDown() override { DestroyClient(); }
+};
+
+TEST_F(LiveStreamTest, TcpStreamDeliversEveryFrameAzimuthAndRate) {
+    const int frames = 45;
+    const GeneratedStream stream = Generate(frames);
+    LoopbackServer server;
+    double fpsDuringStream = 0, bpsDuringStream = 0;
+    server.Serve([&](int socket) {
+        std::vector<std::vector<uint8_t>> packets = stream.packets;
+        packets.push_back(kAccessUnitDelimiter);
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            LoopbackServer::SendAll(socket, packets[i].data(), packets[i].size());
+            std::this_thread::sleep_for(milliseconds(33));  // about 30 frames per second
+            if (i == 40) {
+                fpsDuringStream = GetStreamStat("cam", "fps");
+                bpsDuringStream = GetStreamStat("cam", "bps");
+            }
+        }
+    });
+    ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
+    ASSERT_TRUE(WaitForMessage(KESTO_MESSAGE_STATUS, "Tcp video stream connection closed",
+                               milliseconds(20000)))
+        << Describe();
+    server.Join();
+
+    // Order of the session's messages (the host thread's "Stream started" may come anywhere).
+    std::vector<std::string> sequence;
+    for (const auto& m : Messages()) {
+        if (m.code == KESTO_MESSAGE_STATUS && m.text == "Stream started") continue;
+        if (m.text.rfind("DecoderLib Initialized: \n", 0) == 0) sequence.push_back("init");
+        if (m.text == "After decoder instantiation") sequence.push_back("after");
+        if (m.text == "Tcp video stream connection closed") sequence.push_back("closed");
+    }
+    EXPECT_EQ(sequence, (std::vector<std::string>{"init", "after", "closed"})) << Describe();
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_STATUS, "Stream started"));
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
+
+    const std::vector<double> azimuths = Azimuths();
+    ASSERT_EQ(azimuths.size(), stream.azimuths.size());
+    for (std::size_t i = 0; i < azimuths.size(); ++i) {
+        EXPECT_EQ(azimuths[i], static_cast<double>(stream.azimuths[i])) << i;
+    }
+    EXPECT_EQ(GetStreamStat("cam", "frames_received"), frames);
+    EXPECT_EQ(GetStreamStat("cam", "stream_width"), kSide);
+    EXPECT_EQ(GetStreamStat("cam", "stream_height"), kSide);
+    // Rates over the last second while streaming at ~30 fps (sleep granularity makes it a bit
+    // slower); bytes per second follow the average packet size.
+    EXPECT_NEAR(fpsDuringStream, 29.0, 4.0);
+    const double bytesPerFrame = static_cast<double>(stream.bytes) / frames;
+    EXPECT_NEAR(bpsDuringStream / (fpsDuringStream * bytesPerFrame), 1.0, 0.35);
+    // Once the stream is silent for a second the rates fall to zero.
+    std::this_thread::sleep_for(milliseconds(1100));
+    EXPECT_EQ(GetStreamStat("cam", "fps"), 0.0);
+}
+
+TEST_F(LiveStreamTest, ServerThatClosesAtOnceGivesNoFrame) {
+    LoopbackServer server;
+    server.Serve([](int) {});
+    ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
+    ASSERT_TRUE(WaitForMessage(KESTO_MESSAGE_STATUS, "Tcp video stream connection closed"))
+        << Describe();
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_INFO, "After decoder instantiation"));
+    EXPECT_EQ(GetStreamStat("cam", "frames_received"), 0.0);
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_FRAME_READY), 0u);
+}
+
+TEST_F(LiveStreamTest, StopDuringSteadyStreamingAndAfterAStall) {
+    const GeneratedStream stream = Generate(20);
+    for (bool stall : {false, true}) {
+        ClearLog();
+        LoopbackServer server;
+        server.Serve([&](int socket) {
+            std::size_t i = 0;
+            while (!server.Stopping()) {
+                if (stall && i == 10) {
+                    std::this_thread::sleep_for(milliseconds(5));
+                    continue;
+                }
+                const auto& packet = stream.packets[i++ % stream.packets.size()];
+                if (!LoopbackServer::SendAll(socket, packet.data(), packet.size())) return;
+                std::this_thread::sleep_for(milliseconds(10));
+            }
+        });
+        ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
+        ASSERT_TRUE(WaitFor([](const std::vector<LoggedMessage>&) {
+            return GetStreamStat("cam", "frames_received") >= 8;
+        })) << Describe();
+        std::this_thread::sleep_for(milliseconds(200));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2000)) << stall;
+        EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
+    }
+}
+
+TEST_F(LiveStreamTest, RecordingPairPlaysInALoopPacedPerFrame) {
+    const GeneratedStream stream = Generate(10);
+    const std::string raw = ::testing::TempDir() + "live_stream_test_rec.bin";
+    streamgen::WriteRecording(raw, stream.packets);
+
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(StartServerStream("rec", ("file://" + raw).c_str()), KESTO_S_OK);
+    // Two and a half passes over a ten-frame recording.
+    ASSERT_TRUE(WaitFor(
+        [](const std::vector<LoggedMessage>&) { return GetStreamStat("rec", "frames_received") >= 25; },
+        milliseconds(20000)))
+        << Describe();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // The first frame comes after the two-second start delay; then at most one frame per 30 ms.
+    EXPECT_GE(seconds, 2.0 + 24 * 0.030);
+    EXPECT_LE(GetStreamStat("rec", "fps"), 34.0);
+    EXPECT_EQ(GetStreamStat("rec", "stream_width"), kSide);
+    EXPECT_EQ(StopServerStream("rec"), KESTO_S_OK);
+
+    // Every pass hands the decoder the recorded packets: the azimuths repeat in order.
+    const std::vector<double> azimuths = Azimuths();
+    ASSERT_GE(azimuths.size(), 25u);
+    for (std::size_t i = 0; i < 25; ++i) {
+        EXPECT_EQ(azimuths[i], static_cast<double>(stream.azimuths[i % 10])) << i;
+    }
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
+}
+
+}  // namespace
+}  // namespace kesto::test

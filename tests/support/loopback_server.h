@@ -1,0 +1,49 @@
+// A one-connection TCP server on 127.0.0.1 with an ephemeral port, for tests that need the
+// other end of a stream: the test decides what the session does with the accepted socket.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kesto::test {
+
+class LoopbackServer {
+public:
+    LoopbackServer();
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    uint16_t Port() const { return port; }
+    std::string Uri() const;
+
+    // Accepts one connection (waiting at most 10 s) and runs `session` with its socket on the
+    // server thread; the socket is closed when the session returns.
+    void Serve(std::function<void(int socket)> session);
+    // Waits for the session to end.
+    void Join();
+    // Set when the test is done: a session that waits should return.
+    bool Stopping() const { return stopping.load(); }
+
+    // Writes all bytes; false when the peer is gone.
+    static bool SendAll(int socket, const void* data, std::size_t size);
+    // Sends packets one write each, with a pause between, until done or stopping.
+    bool SendPackets(int socket, const std::vector<std::vector<uint8_t>>& packets,
+                     int pauseMs) const;
+
+private:
+    int listener = -1;
+    uint16_t port = 0;
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+};
+
+// A port on 127.0.0.1 where nothing listens (a connection attempt is refused).
+uint16_t UnusedLoopbackPort();
+
+}  // namespace kesto::test

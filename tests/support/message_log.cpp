@@ -1,0 +1,90 @@
+#include "message_log.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <sstream>
+
+#include "kesto/video_client.h"
+
+namespace kesto::test {
+
+namespace {
+std::mutex lock;
+std::condition_variable changed;
+std::vector<LoggedMessage> messages;
+std::vector<double> azimuths;
+
+void KESTO_CALL OnMessage(int32_t code, const char* text, int64_t timeMs) {
+    std::lock_guard<std::mutex> guard(lock);
+    messages.push_back({code, text != nullptr ? text : "", text != nullptr, timeMs});
+    changed.notify_all();
+}
+
+}  // namespace
+
+void RecordMessage(int32_t code, const char* text, int64_t timeMs) { OnMessage(code, text, timeMs); }
+
+namespace {
+void KESTO_CALL OnAzimuth(double azimuth) {
+    std::lock_guard<std::mutex> guard(lock);
+    azimuths.push_back(azimuth);
+    changed.notify_all();
+}
+}  // namespace
+
+void InstallRecordingCallbacks() {
+    SetCallbackFunc(&OnMessage);
+    SetAzCallbackFunc(&OnAzimuth);
+}
+
+void ClearLog() {
+    std::lock_guard<std::mutex> guard(lock);
+    messages.clear();
+    azimuths.clear();
+}
+
+std::vector<LoggedMessage> Messages() {
+    std::lock_guard<std::mutex> guard(lock);
+    return messages;
+}
+
+std::vector<double> Azimuths() {
+    std::lock_guard<std::mutex> guard(lock);
+    return azimuths;
+}
+
+bool WaitFor(const std::function<bool(const std::vector<LoggedMessage>&)>& done,
+             std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, timeout, [&] { return done(messages); });
+}
+
+bool WaitForMessage(int32_t code, const std::string& text, std::chrono::milliseconds timeout) {
+    return WaitFor(
+        [&](const std::vector<LoggedMessage>& all) {
+            return std::any_of(all.begin(), all.end(), [&](const LoggedMessage& m) {
+                return m.code == code && m.text == text;
+            });
+        },
+        timeout);
+}
+
+bool HasMessage(int32_t code, const std::string& text) {
+    return WaitForMessage(code, text, std::chrono::milliseconds(0));
+}
+
+std::size_t CountCode(int32_t code) {
+    std::lock_guard<std::mutex> guard(lock);
+    return static_cast<std::size_t>(std::count_if(
+        messages.begin(), messages.end(), [&](const LoggedMessage& m) { return m.code == code; }));
+}
+
+std::string Describe() {
+    std::lock_guard<std::mutex> guard(lock);
+    std::ostringstream out;
+    for (const auto& m : messages) out << "  [" << m.code << "] " << m.text << "\n";
+    return out.str();
+}
+
+}  // namespace kesto::test

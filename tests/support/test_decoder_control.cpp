@@ -1,0 +1,40 @@
+#include "test_decoder_control.h"
+
+#include <dlfcn.h>
+
+#include <stdexcept>
+
+namespace kesto::test {
+
+namespace {
+template <typename Fn>
+void Resolve(void* library, const char* name, Fn& target) {
+    target = reinterpret_cast<Fn>(dlsym(library, name));
+    if (target == nullptr) throw std::runtime_error(std::string("test decoder lacks ") + name);
+}
+}  // namespace
+
+TestDecoderControl::TestDecoderControl(const std::string& path)
+    : library(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+    if (library == nullptr) throw std::runtime_error("cannot load test decoder " + path);
+    Resolve(library, "TestDecoderFailInit", failInit);
+    Resolve(library, "TestDecoderQueueSei", queueSei);
+    Resolve(library, "TestDecoderQueueFrame", queueFrame);
+    Resolve(library, "TestDecoderLog", log);
+    Resolve(library, "TestDecoderCounts", counts);
+}
+
+TestDecoderControl::~TestDecoderControl() { dlclose(library); }
+
+void TestDecoderControl::FailInit(const char* errorText) const { failInit(errorText); }
+void TestDecoderControl::QueueSei(const uint8_t* data, int size) const { queueSei(data, size); }
+void TestDecoderControl::QueueFrame(int size, uint8_t fill) const { queueFrame(size, fill); }
+void TestDecoderControl::Log(int level, const char* text) const { log(level, text); }
+
+TestDecoderCountsResult TestDecoderControl::Counts() const {
+    TestDecoderCountsResult result{};
+    counts(&result);
+    return result;
+}
+
+}  // namespace kesto::test

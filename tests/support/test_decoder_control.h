@@ -1,0 +1,40 @@
+// The test decoder's control functions, resolved by tests from the same loaded library the
+// client binds (dlopen of the same path returns the same instance).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+extern "C" {
+struct TestDecoderCountsResult {
+    int initCount;
+    int shutdownCount;
+    int chunkCount;
+    long long bytesFed;
+};
+}
+
+namespace kesto::test {
+
+class TestDecoderControl {
+public:
+    // Loads the test decoder at `path` (the same file the client is told to load).
+    explicit TestDecoderControl(const std::string& path);
+    ~TestDecoderControl();
+
+    void FailInit(const char* errorText) const;
+    void QueueSei(const uint8_t* data, int size) const;
+    void QueueFrame(int size, uint8_t fill) const;
+    void Log(int level, const char* text) const;
+    TestDecoderCountsResult Counts() const;
+
+private:
+    void* library;
+    void (*failInit)(const char*);
+    void (*queueSei)(const uint8_t*, int);
+    void (*queueFrame)(int, uint8_t);
+    void (*log)(int, const char*);
+    void (*counts)(TestDecoderCountsResult*);
+};
+
+}  // namespace kesto::test

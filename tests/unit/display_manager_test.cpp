@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "display/display_manager.h"
+
+namespace kesto {
+namespace {
+
+class RecordingRenderer : public CRenderer {
+public:
+    int32_t Render() override { return 0; }
+    int32_t ResizeTexture(unsigned width, unsigned height) override {
+        calls.push_back("resize " + std::to_string(width) + "x" + std::to_string(height));
+        return 0;
+    }
+    void SaveSnapshot(std::string path) override { calls.push_back("snapshot " + path); }
+    void UploadFrame(const uint8_t* pixels, unsigned side, double azimuth) override {
+        calls.push_back("upload " + std::to_string(side) + " " + std::to_string(pixels[0]) + " " +
+                        std::to_string(azimuth));
+    }
+    std::vector<std::string> calls;
+};
+
+// Gives the manager `count` renderers, the first active; entry `missing` stays empty.
+std::vector<RecordingRenderer*> AddRenderers(CDisplayManager& display, unsigned count,
+                                             int missing = -1) {
+    std::vector<RecordingRenderer*> renderers;
+    display.adapterCount = count;
+    display.adapterRenderers = std::make_unique<std::unique_ptr<CRenderer>[]>(count);
+    for (unsigned i = 0; i < count; ++i) {
+        if (static_cast<int>(i) == missing) {
+            renderers.push_back(nullptr);
+            continue;
+        }
+        auto renderer = std::make_unique<RecordingRenderer>();
+        renderers.push_back(renderer.get());
+        display.adapterRenderers[i] = std::move(renderer);
+    }
+    display.activeRenderer = display.adapterRenderers[0].get();
+    return renderers;
+}
+
+const uint8_t kPixel[4] = {7, 0, 0, 0};
+
+TEST(DeliverFrame, WithoutRenderersDropsTheFrameAndKeepsPendingChanges) {
+    CDisplayManager display;
+    display.pendingChanges = RotationOffsetChanged | SnapshotRequested;
+    display.DeliverFrame(kPixel, 1, 0.5);
+    EXPECT_EQ(display.pendingChanges, RotationOffsetChanged | SnapshotRequested);
+}
+
+TEST(DeliverFrame, AppliesChangesToEveryRendererAndTheSnapshotOnlyToTheActiveOne) {
+    CDisplayManager display;
+    auto renderers = AddRenderers(display, 2);
+    display.frameWidth = display.frameHeight = 300;  // two size changes: one resize, the latest
+    display.rotationOffset = 0.25;
+    display.zoomFactor = 2.0;
+    display.snapshotPath = "shot.png";
+    display.pendingChanges =
+        FrameSizeChanged | RotationOffsetChanged | ZoomFactorChanged | SnapshotRequested;
+
+    display.DeliverFrame(kPixel, 1, 0.5);
+
+    EXPECT_EQ(display.pendingChanges, 0u);
+    EXPECT_EQ(renderers[0]->calls, (std::vector<std::string>{
+                                       "resize 300x300", "snapshot shot.png", "upload 1 7 0.500000"}));
+    EXPECT_EQ(renderers[1]->calls, (std::vector<std::string>{"resize 300x300"}));
+    for (auto* renderer : renderers) {
+        EXPECT_EQ(renderer->rotationOffset.load(), 0.25);
+        EXPECT_EQ(renderer->zoomFactor.load(), 2.0);
+    }
+
+    display.DeliverFrame(kPixel, 1, 0.75);  // nothing pending: just the upload
+    EXPECT_EQ(renderers[0]->calls.size(), 4u);
+    EXPECT_EQ(renderers[1]->calls.size(), 1u);
+}
+
+TEST(DeliverFrame, AMissingRendererKeepsTheChangesPendingAndSkipsTheUpload) {
+    CDisplayManager display;
+    auto renderers = AddRenderers(display, 2, 1);
+    display.pendingChanges = ZoomFactorChanged;
+    display.zoomFactor = 3.0;
+    display.DeliverFrame(kPixel, 1, 0.0);
+    EXPECT_EQ(display.pendingChanges, ZoomFactorChanged);
+    EXPECT_EQ(renderers[0]->zoomFactor.load(), 3.0);
+    EXPECT_TRUE(renderers[0]->calls.empty());
+}
+
+TEST(GetDisplayManager, CreatesOneInstanceWithItsInitialValues) {
+    auto display = GetDisplayManager();
+    EXPECT_EQ(display, GetDisplayManager());
+    EXPECT_EQ(display->surfaceWidth, 1024u);
+    EXPECT_EQ(display->frameWidth, 512u);
+    EXPECT_EQ(display->zoomFactor, 0.0);
+    EXPECT_TRUE(display->surfacesStale);
+    EXPECT_EQ(display->pendingChanges, 0u);
+}
+
+}  // namespace
+}  // namespace kesto
