@@ -71,7 +71,7 @@ BENCHMARK(BM_kiss_fftr)->Arg(256)->Arg(4096)->Arg(65536)->UseRealTime();
 
 // The console output as usual, keeping the median time of each benchmark and length.
 class MedianReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -88,7 +88,7 @@ public:
         return it == byLength->second.end() ? 0 : it->second;
     }
 
-private:
+  private:
     std::map<std::string, std::map<std::string, double>> median_;
 };
 

@@ -163,9 +163,9 @@ while read -r v; do
   fi
 done <<<"$versions"
 
-spec=$name
+request=$name
 if [ -n "$pick" ]; then
-  spec="$name=$pick"
+  request="$name=$pick"
 else
   echo "fetch-debian-source: $name $version is not offered; taking $(head -n1 <<<"$versions")" >&2
 fi
@@ -174,8 +174,8 @@ fi
 # interrupted download never looks like a filled cache.
 tmp=$(mktemp -d "$dest/.fetch.XXXXXX")
 trap 'rm -f "$log"; rm -rf "$tmp"' EXIT
-(cd "$tmp" && apt-get source --download-only -qq -o APT::Sandbox::User=root "$spec") \
-  >>"$log" 2>&1 || fail "apt-get source $spec failed"
+(cd "$tmp" && apt-get source --download-only -qq -o APT::Sandbox::User=root "$request") \
+  >>"$log" 2>&1 || fail "apt-get source $request failed"
 
 fetched=()
 for f in "$tmp"/*; do
@@ -183,5 +183,5 @@ for f in "$tmp"/*; do
   mv -f "$f" "$dest/"
   fetched+=("$(basename "$f")")
 done
-[ ${#fetched[@]} -gt 0 ] || fail "apt-get source $spec downloaded nothing"
+[ ${#fetched[@]} -gt 0 ] || fail "apt-get source $request downloaded nothing"
 echo "fetch-debian-source: fetched ${fetched[*]} into $dest"

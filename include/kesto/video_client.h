@@ -52,10 +52,10 @@ extern "C" {
 /* Message codes: the first argument of the message callback. Codes 0 and 5 are not used; the
  * decoder library's own log lines arrive with the level that library gives them. */
 enum KestoMessageCode {
-    KESTO_MESSAGE_ERROR = 1,     /* a failure of a stream source, the display or an export */
-    KESTO_MESSAGE_STATUS = 2,    /* "Stream started", "Tcp video stream connection closed" */
-    KESTO_MESSAGE_INFO = 3,      /* diagnostics: decoder start-up, azimuth traces, ... */
-    KESTO_MESSAGE_EXCEPTION = 4, /* an exception caught in StartServerStream or a worker */
+    KESTO_MESSAGE_ERROR = 1,      /* a failure of a stream source, the display or an export */
+    KESTO_MESSAGE_STATUS = 2,     /* "Stream started", "Tcp video stream connection closed" */
+    KESTO_MESSAGE_INFO = 3,       /* diagnostics: decoder start-up, azimuth traces, ... */
+    KESTO_MESSAGE_EXCEPTION = 4,  /* an exception caught in StartServerStream or a worker */
     KESTO_MESSAGE_FRAME_READY = 6 /* a new frame is in the display texture; text is NULL */
 };
 
@@ -132,6 +132,45 @@ KESTO_API void KESTO_CALL SetCurrentAzimuth(double azimuth);
  * with an Error message "Error destroying client: ..." and changes nothing).
  */
 KESTO_API void KESTO_CALL DestroyClient(void);
+
+/*
+ * Sets the rotation offset (radians) added to the stream's azimuth when the picture is drawn.
+ * Stored only when it differs from the stored value by more than DBL_EPSILON (a NaN is never
+ * stored); the renderers take it with the next frame. Any thread. On an internal failure
+ * reports Error "Error setting rotation offset: <reason>".
+ */
+KESTO_API void KESTO_CALL SetRotationOffset(double offset);
+
+/*
+ * Sets the zoom factor, clamped to 1.0 ... 10.0 (NaN gives 1.0, +inf 10.0), stored only
+ * when it differs by more than DBL_EPSILON; the renderers take it with the next frame.
+ * Any thread. On an internal failure reports Error "Error setting zoom factor: <reason>".
+ */
+KESTO_API void KESTO_CALL SetCurrentZoomFactor(double zoomFactor);
+
+/*
+ * Asks for a snapshot of the picture on display, written on the stream's worker thread when
+ * the next frame arrives (before that frame replaces the picture): PNG when the path ends in
+ * ".png", BMP when it ends in ".bmp" (any letter case). A second request before the next
+ * frame replaces the path. Returns at once and does not learn the outcome; a failure to write
+ * arrives as an Error message. A NULL path is ignored. Any thread.
+ */
+KESTO_API void KESTO_CALL SaveVideoFrameRawToDisk(const char* path);
+
+/*
+ * Asks the running stream to record a raw segment: from the next packet that begins with
+ * 00 00 00 01 and a sequence parameter set, every packet exactly as received is written to
+ * `fileName`, and its length to the sidecar (the name less its last four characters, plus
+ * "_pkt_sizes.bin"; one 4-byte little-endian length per packet), until the first packet
+ * written after `durationMs` milliseconds (a negative duration records one packet) or past
+ * 128 MiB. The pair plays back with StartServerStream("name", "file://<fileName>").
+ * Existing files are replaced. A request during a segment only changes its duration (0 ends
+ * it with the next packet). Does nothing without a stream or with a NULL name; a file that
+ * cannot be created drops the request silently. Recording errors arrive as Info messages
+ * ("Unable to open log file ...", "Unable to write to log file because: ...").
+ * Thread: the host's stream thread (it reads the current stream without a lock).
+ */
+KESTO_API void KESTO_CALL SaveVideoSegmentRawToDisk(const char* fileName, int32_t durationMs);
 
 /*
  * Reads one statistic of one stream (by the name given to StartServerStream):

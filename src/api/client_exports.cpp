@@ -6,11 +6,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "api/client_session.h"
 #include "api/export_guard.h"
 #include "api/message_channel.h"
 #include "decoder/stream_stats.h"
 #include "kesto/video_client.h"
-#include "platform/clock.h"
 #include "stream/file_stream_manager.h"
 #include "stream/stream_uri.h"
 #include "stream/tcp_stream_manager.h"
@@ -42,6 +42,10 @@ std::unique_ptr<IStreamManager> MakeStreamManager(const std::string& scheme, con
 
 }  // namespace
 
+IStreamManager* kesto::CurrentStreamManager() {
+    return currentStreamManager.get();
+}
+
 extern "C" {
 
 KESTO_API int32_t KESTO_CALL SetCallbackFunc(KestoMessageCallback callback) {
@@ -55,21 +59,21 @@ KESTO_API int32_t KESTO_CALL SetAzCallbackFunc(KestoAzimuthCallback callback) {
 }
 
 KESTO_API int32_t KESTO_CALL StartServerStream(const char* streamName, const char* uri) {
-    return GuardExport<int32_t>(MessageCode::Exception, "Error starting stream: ", KESTO_E_FAIL,
-                                [&]() -> int32_t {
-        if (uri == nullptr) throw std::logic_error("uri cannot be null");
-        if (streamName == nullptr) throw std::logic_error("streamName cannot be null");
-        const std::string uriText(uri);
-        const std::optional<std::string> scheme = StreamScheme(uriText);
-        if (!scheme) return KESTO_E_INVALIDARG;
+    return GuardExport<int32_t>(
+        MessageCode::Exception, "Error starting stream: ", KESTO_E_FAIL, [&]() -> int32_t {
+            if (uri == nullptr) throw std::logic_error("uri cannot be null");
+            if (streamName == nullptr) throw std::logic_error("streamName cannot be null");
+            const std::string uriText(uri);
+            const std::optional<std::string> scheme = StreamScheme(uriText);
+            if (!scheme) return KESTO_E_INVALIDARG;
 
-        // The running stream ends even when the new URI turns out to be unusable.
-        EndCurrentStream();
-        currentStreamManager = MakeStreamManager(*scheme, uriText, streamName);
-        currentStreamManager->Start();
-        ReportMessage(MessageCode::Status, "Stream started");
-        return KESTO_S_OK;
-    });
+            // The running stream ends even when the new URI turns out to be unusable.
+            EndCurrentStream();
+            currentStreamManager = MakeStreamManager(*scheme, uriText, streamName);
+            currentStreamManager->Start();
+            ReportMessage(MessageCode::Status, "Stream started");
+            return KESTO_S_OK;
+        });
 }
 
 KESTO_API int32_t KESTO_CALL StopServerStream(const char* streamName) {
@@ -92,13 +96,6 @@ KESTO_API void KESTO_CALL DestroyClient(void) {
     GuardExport(MessageCode::Error, "Error destroying client: ", [] {
         EndCurrentStream();
         StreamStatsRegistry::Destroy();
-    });
-}
-
-KESTO_API double KESTO_CALL GetStreamStat(const char* streamName, const char* statName) {
-    if (streamName == nullptr || statName == nullptr) return 0.0;
-    return GuardExportSilently(0.0, [&] {
-        return StreamStatsRegistry::Get(streamName)->Read(statName, platform::SteadyTimeNs());
     });
 }
 

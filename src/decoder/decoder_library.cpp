@@ -27,7 +27,7 @@ bool Lookup(Fn& target, const char* name) {
 }
 
 void BindLocked() {
-    std::string path = platform::DefaultDecoderLibraryName();
+    std::string path = platform::DefaultDecoderLibraryPath();
     if (auto configured = platform::ConfiguredDecoderLibraryPath()) path = std::move(*configured);
 
     library = platform::LoadDynamicLibrary(path);
@@ -85,11 +85,13 @@ const DecoderFunctions& EnsureDecoderBinding() {
 }
 
 std::string FetchDecoderInfo(const DecoderFunctions& decoder) {
-    return FetchText([&](char* buffer, int* size) { return decoder.DecoderGetInfo(buffer, size, 0); });
+    return FetchText(
+        [&](char* buffer, int* size) { return decoder.DecoderGetInfo(buffer, size, 0); });
 }
 
 std::string FetchDecoderLastError(const DecoderFunctions& decoder) {
-    return FetchText([&](char* buffer, int* size) { return decoder.DecoderGetLastError(buffer, size); });
+    return FetchText(
+        [&](char* buffer, int* size) { return decoder.DecoderGetLastError(buffer, size); });
 }
 
 }  // namespace kesto

@@ -36,8 +36,7 @@ DecoderSink::DecoderSink(std::string name)
     : streamName(std::move(name)), decoder(EnsureDecoderBinding()) {
     if (!decoder.DecoderInit(0)) {
         const std::string message = "Decoder library failed to initialize: \n" +
-                                    FetchDecoderLastError(decoder) +
-                                    "\n(Is Toolkit installed?)";
+                                    FetchDecoderLastError(decoder) + "\n(Is Toolkit installed?)";
         ReportMessage(MessageCode::Info, message);
         throw std::runtime_error(message);
     }
@@ -45,7 +44,9 @@ DecoderSink::DecoderSink(std::string name)
     stats = StreamStatsRegistry::Get(streamName);
 }
 
-DecoderSink::~DecoderSink() { EnsureDecoderBinding().DecoderShutdown(); }
+DecoderSink::~DecoderSink() {
+    EnsureDecoderBinding().DecoderShutdown();
+}
 
 void DecoderSink::processData(const uint8_t* data, int count) {
     if (count == 0) return;

@@ -15,7 +15,7 @@ class StreamStats;
 struct DecoderFunctions;
 
 class DecoderSink {
-public:
+  public:
     // Binds the decoder library if needed and starts it. Throws std::exception when the
     // library cannot be bound or fails to initialise.
     explicit DecoderSink(std::string streamName);
@@ -36,7 +36,7 @@ public:
     int32_t streamHeight = 0;
     std::atomic<double> azimuth{0.0};
 
-private:
+  private:
     const DecoderFunctions& decoder;
     std::shared_ptr<StreamStats> stats;
 };

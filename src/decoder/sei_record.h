@@ -8,9 +8,8 @@
 
 namespace kesto {
 
-inline constexpr uint8_t kKestoInfoIdentifier[16] = {0x68, 0xA2, 0xDC, 0x40, 0x28, 0xCA,
-                                                     0x26, 0x41, 0x87, 0x11, 0x2C, 0xE4,
-                                                     0x2C, 0x15, 0x0B, 0x58};
+inline constexpr uint8_t kKestoInfoIdentifier[16] = {
+    0x68, 0xA2, 0xDC, 0x40, 0x28, 0xCA, 0x26, 0x41, 0x87, 0x11, 0x2C, 0xE4, 0x2C, 0x15, 0x0B, 0x58};
 inline constexpr uint32_t kKestoInfoWord = 24;
 inline constexpr int kKestoInfoPayloadSize = 24;
 inline constexpr uint8_t kUserDataUnregistered = 5;
@@ -26,9 +25,9 @@ struct SeiSize {
 SeiSize readSeiSize(const uint8_t* data, int remaining);
 
 enum class KestoInfoResult {
-    NotKestoInfo,   // another payload type, identifier or word: ignored silently
-    SizeMismatch,   // payload size larger than the bytes present
-    Azimuth,        // a valid record
+    NotKestoInfo,  // another payload type, identifier or word: ignored silently
+    SizeMismatch,  // payload size larger than the bytes present
+    Azimuth,       // a valid record
 };
 
 struct KestoInfo {

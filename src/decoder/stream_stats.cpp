@@ -66,7 +66,8 @@ std::unique_ptr<std::map<std::string, std::shared_ptr<StreamStats>>> registry;
 
 std::shared_ptr<StreamStats> StreamStatsRegistry::Get(const std::string& streamName) {
     std::lock_guard<std::mutex> guard(registryLock);
-    if (!registry) registry = std::make_unique<std::map<std::string, std::shared_ptr<StreamStats>>>();
+    if (!registry)
+        registry = std::make_unique<std::map<std::string, std::shared_ptr<StreamStats>>>();
     std::shared_ptr<StreamStats>& record = (*registry)[streamName];
     if (!record) record = std::make_shared<StreamStats>();
     return record;

@@ -15,13 +15,13 @@ namespace kesto {
 // silence since the newest sample. Times are steady-clock nanoseconds, passed in so that the
 // arithmetic is testable.
 class RateStat {
-public:
+  public:
     static constexpr int kSlots = 30;
 
     void AddSample(double value, int64_t nowNs);
     double Reading(int64_t nowNs) const;
 
-private:
+  private:
     int32_t nextSlot = 0;
     uint32_t count = 0;
     double intervals[kSlots] = {};
@@ -31,7 +31,7 @@ private:
 };
 
 class StreamStats {
-public:
+  public:
     void SetCounter(const std::string& name, double value);
     // Adds one to a counter, which becomes 1 when absent.
     void IncrementCounter(const std::string& name);
@@ -39,7 +39,7 @@ public:
     // A counter's value, else a rate's reading at nowNs, else 0.0.
     double Read(const std::string& name, int64_t nowNs) const;
 
-private:
+  private:
     // -- protected by lock: both tables. Recursive so that a reading may take it again while
     // a caller holds it for a whole read.
     mutable std::recursive_mutex lock;
@@ -50,7 +50,7 @@ private:
 // The process-wide table from stream name to its statistics. Records are shared so that a
 // worker holding one is never left with a dangling reference.
 class StreamStatsRegistry {
-public:
+  public:
     // The record of a stream, created (empty) when absent.
     static std::shared_ptr<StreamStats> Get(const std::string& streamName);
     // Discards every record; the next Get creates a fresh table.

@@ -1,6 +1,40 @@
 #include "display/display_manager.h"
 
+#include <cfloat>
+#include <cmath>
+
 namespace kesto {
+
+double ClampZoomFactor(double zoom) {
+    double clamped = zoom > 1.0 ? zoom : 1.0;
+    if (!(clamped < 10.0)) clamped = 10.0;
+    return clamped;
+}
+
+bool DisplayValueChanged(double newValue, double storedValue) {
+    return std::fabs(newValue - storedValue) > DBL_EPSILON;
+}
+
+void CDisplayManager::SetRotationOffset(double offset) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!DisplayValueChanged(offset, rotationOffset)) return;
+    rotationOffset = offset;
+    pendingChanges |= RotationOffsetChanged;
+}
+
+void CDisplayManager::SetZoomFactor(double zoom) {
+    const double clamped = ClampZoomFactor(zoom);
+    std::lock_guard<std::mutex> guard(lock);
+    if (!DisplayValueChanged(clamped, zoomFactor)) return;
+    zoomFactor = clamped;
+    pendingChanges |= ZoomFactorChanged;
+}
+
+void CDisplayManager::RequestSnapshot(std::string path) {
+    std::lock_guard<std::mutex> guard(lock);
+    snapshotPath = std::move(path);
+    pendingChanges |= SnapshotRequested;
+}
 
 void CDisplayManager::DeliverFrame(const uint8_t* pixels, unsigned side, double azimuth) {
     std::lock_guard<std::mutex> guard(lock);
@@ -14,7 +48,8 @@ void CDisplayManager::DeliverFrame(const uint8_t* pixels, unsigned side, double 
                 continue;
             }
             if (pendingChanges & FrameSizeChanged) renderer->ResizeTexture(frameWidth, frameHeight);
-            if (pendingChanges & RotationOffsetChanged) renderer->rotationOffset.exchange(rotationOffset);
+            if (pendingChanges & RotationOffsetChanged)
+                renderer->rotationOffset.exchange(rotationOffset);
             if (pendingChanges & ZoomFactorChanged) renderer->zoomFactor.exchange(zoomFactor);
             if ((pendingChanges & SnapshotRequested) && renderer == activeRenderer) {
                 renderer->SaveSnapshot(snapshotPath);

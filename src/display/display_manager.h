@@ -23,8 +23,20 @@ enum PendingChange : uint32_t {
     SnapshotRequested = 0x10,
 };
 
+// The zoom factor the host may set: at least 1.0 (also for NaN), at most 10.0.
+double ClampZoomFactor(double zoom);
+// A display value is replaced only when it moves by more than DBL_EPSILON (so never by NaN).
+bool DisplayValueChanged(double newValue, double storedValue);
+
 class CDisplayManager {
-public:
+  public:
+    // Host-side writers of the values the renderers take with the next frame: each locks,
+    // stores, sets its pending bit. Any thread.
+    void SetRotationOffset(double offset);
+    void SetZoomFactor(double zoom);  // clamps first
+    // Replaces the snapshot path; the bit is set on every request.
+    void RequestSnapshot(std::string path);
+
     // Applies pending changes to the renderers and hands the frame to the active renderer.
     // Without renderers the frame is dropped and the pending bits stay. Worker thread.
     void DeliverFrame(const uint8_t* pixels, unsigned side, double azimuth);
@@ -32,7 +44,7 @@ public:
     // -- protected by lock: everything below.
     unsigned adapterCount = 0;
     std::unique_ptr<std::unique_ptr<CRenderer>[]> adapterRenderers;  // adapterCount entries
-    CRenderer* activeRenderer = nullptr;                              // points into the above
+    CRenderer* activeRenderer = nullptr;                             // points into the above
     unsigned surfaceWidth = 1024;
     unsigned surfaceHeight = 1024;
     unsigned frameWidth = 512;

@@ -9,7 +9,7 @@
 namespace kesto {
 
 class CRenderer {
-public:
+  public:
     CRenderer() = default;
     CRenderer(const CRenderer&) = delete;
     CRenderer& operator=(const CRenderer&) = delete;

@@ -18,7 +18,9 @@ static_assert(sizeof(kiss_fft_cpx) == 2 * sizeof(double),
 
 namespace {
 
-kiss_fftr_cfg toKiss(KestoFftrConfig cfg) { return reinterpret_cast<kiss_fftr_cfg>(cfg); }
+kiss_fftr_cfg toKiss(KestoFftrConfig cfg) {
+    return reinterpret_cast<kiss_fftr_cfg>(cfg);
+}
 
 // kiss_fftr_alloc sizes its block as (nfft / 2) * 3 complex values in int arithmetic; past
 // this length that product overflows, so such lengths are refused rather than mis-sized.

@@ -10,8 +10,8 @@
 
 namespace kesto::platform {
 
-// The decoder library's default file name on this platform.
-const char* DefaultDecoderLibraryName();
+// Where the decoder library is loaded from when no path is configured.
+std::string DefaultDecoderLibraryPath();
 // The path the user configured, when it is set and a string of at most 260 bytes.
 std::optional<std::string> ConfiguredDecoderLibraryPath();
 

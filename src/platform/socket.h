@@ -33,7 +33,7 @@ struct ResolvedAddress {
 // The candidate addresses for a host and port (getaddrinfo with any family, stream sockets,
 // TCP). Owns the list; entries point into it.
 class AddressList {
-public:
+  public:
     AddressList() = default;
     ~AddressList();
     AddressList(const AddressList&) = delete;
@@ -45,7 +45,7 @@ public:
     void Release();
     const std::vector<ResolvedAddress>& Entries() const { return entries; }
 
-private:
+  private:
     void* head = nullptr;  // struct addrinfo*
     std::vector<ResolvedAddress> entries;
 };

@@ -56,14 +56,16 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
 }  // namespace
 
 CFileStreamManager::CFileStreamManager(std::string uriValue, std::string streamNameValue)
-    : IStreamManager(std::move(uriValue), std::move(streamNameValue)),
+    : IStreamManager(std::move(uriValue), std::move(streamNameValue), kMaxSegmentBytes),
       filePath(FilePathFromUri(uri, platform::PathSeparator())) {
     if (!platform::IsExistingFile(filePath)) {
         throw std::logic_error("invalid filename specified in uri");
     }
 }
 
-CFileStreamManager::~CFileStreamManager() { Stop(); }
+CFileStreamManager::~CFileStreamManager() {
+    Stop();
+}
 
 void CFileStreamManager::Start() {
     playbackThread.StartIfNone([this] { PlaybackLoop(); });

@@ -11,7 +11,7 @@
 namespace kesto {
 
 class CFileStreamManager final : public IStreamManager {
-public:
+  public:
     // Derives the local path from the URI; throws std::logic_error
     // "invalid filename specified in uri" when it names no existing file.
     CFileStreamManager(std::string uri, std::string streamName);
@@ -30,7 +30,7 @@ public:
     static constexpr unsigned kStartDelayMs = 2000;
     static constexpr unsigned kFramePauseMs = 30;
 
-private:
+  private:
     void PlaybackLoop();
 
     std::string filePath;

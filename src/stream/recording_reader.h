@@ -24,11 +24,11 @@ struct RecordingChunk {
 // it wraps to the start at the end of the buffer, and never leaves the buffer. The record
 // index wraps by its own count, so a sidecar that does not match the buffer drifts.
 class PacketCursor {
-public:
+  public:
     PacketCursor(std::size_t bufferSize, std::vector<int32_t> records);
     RecordingChunk Next();
 
-private:
+  private:
     std::size_t bufferSize;
     std::vector<int32_t> records;
     std::size_t position = 0;

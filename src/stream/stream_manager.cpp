@@ -27,16 +27,27 @@ void WorkerThread::StartIfNone(std::function<void()> body) {
 
 void WorkerThread::JoinAndRelease() {
     if (thread == nullptr) return;
+    // std::thread::join would detect this too, but only by asking pthread_join to join the
+    // calling thread, which thread sanitizers treat as a fatal error.
+    if (thread->get_id() == std::this_thread::get_id()) {
+        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
+    }
     if (thread->joinable()) thread->join();
     thread.reset();
 }
 
-IStreamManager::IStreamManager(std::string uriValue, std::string streamNameValue)
-    : uri(std::move(uriValue)), streamName(std::move(streamNameValue)) {}
+IStreamManager::IStreamManager(std::string uriValue, std::string streamNameValue,
+                               uint32_t maxSegmentBytes)
+    : uri(std::move(uriValue)), streamName(std::move(streamNameValue)), recorder(maxSegmentBytes) {}
 
 IStreamManager::~IStreamManager() = default;
 
+void IStreamManager::RequestSegment(std::string fileName, int32_t durationMs) {
+    recorder.RequestSegment(std::move(fileName), durationMs);
+}
+
 void IStreamManager::DeliverChunk(DecoderSink& sink, const uint8_t* data, int size) {
+    recorder.RecordPacket(data, size);
     sink.processData(data, size);
 }
 

@@ -14,13 +14,15 @@
 #include <string>
 #include <thread>
 
+#include "record/segment_recorder.h"
+
 namespace kesto {
 
 class DecoderSink;
 
 // The heap-allocated worker thread of a manager; null when there is none.
 class WorkerThread {
-public:
+  public:
     WorkerThread() = default;
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
@@ -34,14 +36,15 @@ public:
     void JoinAndRelease();
     bool Exists() const { return thread != nullptr; }
 
-private:
+  private:
     std::unique_ptr<std::thread> thread;
     std::mutex startLock;  // held by the starting thread until `thread` is stored
 };
 
 class IStreamManager {
-public:
-    IStreamManager(std::string uri, std::string streamName);
+  public:
+    // `maxSegmentBytes` is the recorder's byte limit (kMaxSegmentBytes in both sources).
+    IStreamManager(std::string uri, std::string streamName, uint32_t maxSegmentBytes);
     IStreamManager(const IStreamManager&) = delete;
     IStreamManager& operator=(const IStreamManager&) = delete;
     virtual ~IStreamManager();
@@ -57,9 +60,12 @@ public:
     virtual const std::string& GetStreamName() const { return streamName; }
     // Both sources accept the value and ignore it: the azimuth comes from the stream.
     virtual void SetCurrentAzimuth(double azimuth) = 0;
+    // Asks the recorder for a raw segment; see SegmentRecorder. Host thread.
+    virtual void RequestSegment(std::string fileName, int32_t durationMs);
 
-protected:
-    // One chunk of the stream, in stream order, from the worker thread.
+  protected:
+    // One chunk of the stream, in stream order, from the worker thread: recorded (when a
+    // segment is wanted), then decoded.
     void DeliverChunk(DecoderSink& sink, const uint8_t* data, int size);
     // Runs a worker loop; a standard exception that escapes it is reported as Exception with
     // its own text. Whatever the loop holds must be released by its own destructors.
@@ -67,6 +73,9 @@ protected:
 
     const std::string uri;
     const std::string streamName;
+    // Destroyed after the source's destructor has joined the worker, which closes any open
+    // segment files complete up to their last packet.
+    SegmentRecorder recorder;
 };
 
 }  // namespace kesto

@@ -41,7 +41,8 @@ TcpEndpoint SplitTcpUri(const std::string& uri) {
 std::string FilePathFromUri(const std::string& uri, char separator) {
     std::size_t start = AfterScheme(uri);
     // "file:///C:/rec/a.bin": the slash before a drive letter is not part of the path.
-    if (start < uri.size() && uri[start] == '/' && uri.size() - start > 2 && uri[start + 2] == ':') {
+    if (start < uri.size() && uri[start] == '/' && uri.size() - start > 2 &&
+        uri[start + 2] == ':') {
         ++start;
     }
     std::string path = uri.substr(std::min(start, uri.size()));

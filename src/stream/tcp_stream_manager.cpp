@@ -19,7 +19,7 @@ std::string ErrorNumbers(int result, int lastError) {
 // The worker's socket: registered with the manager while it may block, closed on every way
 // out of the loop.
 class CTcpStreamManager::ActiveSocket {
-public:
+  public:
     explicit ActiveSocket(CTcpStreamManager& manager) : owner(manager) {}
     ~ActiveSocket() { Close(); }
     ActiveSocket(const ActiveSocket&) = delete;
@@ -47,13 +47,13 @@ public:
 
     platform::SocketHandle Get() const { return socket; }
 
-private:
+  private:
     CTcpStreamManager& owner;
     platform::SocketHandle socket = platform::kInvalidSocket;
 };
 
 CTcpStreamManager::CTcpStreamManager(std::string uriValue, std::string streamNameValue)
-    : IStreamManager(std::move(uriValue), std::move(streamNameValue)) {
+    : IStreamManager(std::move(uriValue), std::move(streamNameValue), kMaxSegmentBytes) {
     TcpEndpoint endpoint = SplitTcpUri(uri);
     host = std::move(endpoint.host);
     port = std::move(endpoint.port);
@@ -111,8 +111,8 @@ void CTcpStreamManager::ReceiveLoop() {
             if (candidate == platform::kInvalidSocket) {
                 const int error = platform::LastSocketError();
                 addresses.Release();
-                ReportMessage(MessageCode::Error,
-                              "Tcp video stream socket() failed with error " + std::to_string(error));
+                ReportMessage(MessageCode::Error, "Tcp video stream socket() failed with error " +
+                                                      std::to_string(error));
                 return;
             }
             if (!socket.Adopt(candidate)) return;  // stopped before connecting

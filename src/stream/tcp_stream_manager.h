@@ -13,7 +13,7 @@
 namespace kesto {
 
 class CTcpStreamManager final : public IStreamManager {
-public:
+  public:
     // Parses host and port from the URI, starts the socket layer and checks that the address
     // resolves; throws std::logic_error with the reason otherwise.
     CTcpStreamManager(std::string uri, std::string streamName);
@@ -28,13 +28,13 @@ public:
 
     static constexpr std::size_t kReceiveBufferSize = 0x40000;
 
-private:
+  private:
     class ActiveSocket;
     void ReceiveLoop();
 
     std::string host;
     std::string port;
-    WorkerThread receiveThread;             // host side only
+    WorkerThread receiveThread;              // host side only
     std::atomic<bool> stopRequested{false};  // written by Stop(), read by the worker per chunk
 
     // -- protected by socketLock: the socket the worker is connecting or receiving on, so

@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "decoder/decoder_api.h"
 #include "streamgen.h"
 
@@ -424,6 +428,32 @@ TEST(DecoderFfLog, FfmpegErrorsReachTheLoggerAsWholeLines) {
     lib.shutdown();
     std::lock_guard<std::mutex> lock(g_logMutex);
     EXPECT_TRUE(g_logLines.empty());
+}
+
+TEST(DecoderFfLog, LevelsAreMappedAndPiecesJoinedIntoLines) {
+    // The library routes the process's libavutil, which this test shares, while it is open.
+    DecoderLibrary lib;
+    ASSERT_TRUE(lib.Complete());
+    lib.setLogger(CollectLog);
+    ASSERT_TRUE(lib.init(0));
+    {
+        std::lock_guard<std::mutex> lock(g_logMutex);
+        g_logLines.clear();
+    }
+    av_log(nullptr, AV_LOG_WARNING, "first half, ");
+    av_log(nullptr, AV_LOG_ERROR, "second half %d\n", 2);
+    av_log(nullptr, AV_LOG_VERBOSE, "too chatty\n");
+    av_log(nullptr, AV_LOG_DEBUG, "far too chatty\n");
+    av_log(nullptr, AV_LOG_INFO, "one\ntwo\n");
+    av_log(nullptr, AV_LOG_FATAL, "fatal\n");
+    av_log(nullptr, AV_LOG_PANIC, "panic\n");
+    lib.shutdown();
+    av_log(nullptr, AV_LOG_ERROR, "after shutdown FFmpeg logs on its own again\n");
+
+    const std::vector<std::pair<int, std::string>> expected = {
+        {1, "first half, second half 2"}, {3, "one"}, {3, "two"}, {1, "fatal"}, {1, "panic"}};
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    EXPECT_EQ(g_logLines, expected);
 }
 
 }  // namespace

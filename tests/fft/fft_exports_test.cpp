@@ -42,12 +42,14 @@ std::vector<double> Transform(KestoFftrConfig cfg, const std::vector<double>& x)
     return freq;
 }
 
-Cplx Bin(const std::vector<double>& freq, size_t k) { return {freq[2 * k], freq[2 * k + 1]}; }
+Cplx Bin(const std::vector<double>& freq, size_t k) {
+    return {freq[2 * k], freq[2 * k + 1]};
+}
 
 // The textbook DFT in long double, with the twiddles computed once: exact enough to judge a
 // double-precision FFT and cheap enough to evaluate a sample of bins of a 64 Ki transform.
 class NaiveDft {
-public:
+  public:
     explicit NaiveDft(const std::vector<double>& x) : x_(x), twiddle_(x.size()) {
         const long double pi = 3.141592653589793238462643383279502884L;
         const size_t n = x.size();
@@ -69,7 +71,7 @@ public:
         return sum;
     }
 
-private:
+  private:
     const std::vector<double>& x_;
     std::vector<Cplx> twiddle_;
 };

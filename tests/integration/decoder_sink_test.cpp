@@ -16,7 +16,9 @@ namespace kesto {
 namespace {
 
 std::vector<double> notified;
-void KESTO_CALL OnAzimuth(double azimuth) { notified.push_back(azimuth); }
+void KESTO_CALL OnAzimuth(double azimuth) {
+    notified.push_back(azimuth);
+}
 
 std::vector<uint8_t> GenerateStream(int frames, std::vector<float>& azimuths) {
     streamgen::GeneratorOptions options;
@@ -35,7 +37,7 @@ std::vector<uint8_t> GenerateStream(int frames, std::vector<float>& azimuths) {
 }
 
 class DecoderSinkWithFFmpeg : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { setenv("KESTO_DECODER_LIB", FFMPEG_DECODER_PATH, 1); }
 };
 

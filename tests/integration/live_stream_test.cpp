@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,7 +50,7 @@ GeneratedStream Generate(int frames) {
 }
 
 class LiveStreamTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         unsetenv("KESTO_DECODER_LIB");  // the default name, beside the client library
         InstallRecordingCallbacks();
@@ -159,7 +162,9 @@ TEST_F(LiveStreamTest, RecordingPairPlaysInALoopPacedPerFrame) {
     ASSERT_EQ(StartServerStream("rec", ("file://" + raw).c_str()), KESTO_S_OK);
     // Two and a half passes over a ten-frame recording.
     ASSERT_TRUE(WaitFor(
-        [](const std::vector<LoggedMessage>&) { return GetStreamStat("rec", "frames_received") >= 25; },
+        [](const std::vector<LoggedMessage>&) {
+            return GetStreamStat("rec", "frames_received") >= 25;
+        },
         milliseconds(20000)))
         << Describe();
     const double seconds =
@@ -178,6 +183,107 @@ TEST_F(LiveStreamTest, RecordingPairPlaysInALoopPacedPerFrame) {
     }
     EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
     EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
+}
+
+// The packets of a recording pair, cut by its sidecar; fails the test when they do not tile
+// the raw file exactly.
+std::vector<std::vector<uint8_t>> ReadRecordingPair(const std::string& raw) {
+    std::ifstream rawFile(raw, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(rawFile)),
+                                     std::istreambuf_iterator<char>());
+    std::ifstream sidecar(raw.substr(0, raw.size() - 4) + "_pkt_sizes.bin", std::ios::binary);
+    std::vector<std::vector<uint8_t>> packets;
+    std::size_t offset = 0;
+    uint8_t record[4];
+    while (sidecar.read(reinterpret_cast<char*>(record), 4)) {
+        const std::size_t size = record[0] | record[1] << 8 | record[2] << 16 |
+                                 static_cast<std::size_t>(record[3]) << 24;
+        EXPECT_LE(offset + size, bytes.size());
+        if (offset + size > bytes.size()) break;
+        packets.emplace_back(bytes.begin() + static_cast<long>(offset),
+                             bytes.begin() + static_cast<long>(offset + size));
+        offset += size;
+    }
+    EXPECT_EQ(offset, bytes.size());
+    return packets;
+}
+
+// Frames FFmpeg's own tools count in a raw H.264 file.
+int FfprobeFrameCount(const std::string& raw) {
+    const std::string command =
+        "ffprobe -v error -f h264 -count_frames -select_streams v:0 "
+        "-show_entries stream=nb_read_frames -of csv=p=0 '" +
+        raw + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    int frames = -1;
+    if (fscanf(pipe, "%d", &frames) != 1) frames = -1;
+    pclose(pipe);
+    return frames;
+}
+
+TEST_F(LiveStreamTest, SegmentOfALiveStreamIsAValidPairThatPlaysBack) {
+    const GeneratedStream stream = Generate(40);
+    const std::string raw = ::testing::TempDir() + "live_segment.bin";
+    LoopbackServer server;
+    server.Serve([&](int socket) {
+        for (std::size_t i = 0; !server.Stopping(); ++i) {
+            const auto& packet = stream.packets[i % stream.packets.size()];
+            if (!LoopbackServer::SendAll(socket, packet.data(), packet.size())) return;
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+    });
+    ASSERT_EQ(StartServerStream("live", server.Uri().c_str()), KESTO_S_OK);
+    std::this_thread::sleep_for(milliseconds(200));
+    SaveVideoSegmentRawToDisk(raw.c_str(), 60000);
+    std::this_thread::sleep_for(milliseconds(700));
+    ASSERT_EQ(StopServerStream("live"), KESTO_S_OK);  // mid-segment
+
+    const auto packets = ReadRecordingPair(raw);
+    ASSERT_GE(packets.size(), 10u);
+    ASSERT_GE(packets[0].size(), 5u);
+    EXPECT_EQ(std::vector<uint8_t>(packets[0].begin(), packets[0].begin() + 5),
+              (std::vector<uint8_t>{0, 0, 0, 1, 0x67}));
+    const int probed = FfprobeFrameCount(raw);
+    EXPECT_GE(probed,
+              static_cast<int>(packets.size()) - 2);  // one frame per packet, give or take a split
+
+    // Playing the pair back hands the decoder the same stream: the azimuths follow the
+    // generated sequence from the segment's first picture on.
+    ClearLog();
+    ASSERT_EQ(StartServerStream("replay", ("file://" + raw).c_str()), KESTO_S_OK);
+    ASSERT_TRUE(WaitForAzimuths(8)) << Describe();
+    ASSERT_EQ(StopServerStream("replay"), KESTO_S_OK);
+    const std::vector<double> azimuths = Azimuths();
+    const auto first =
+        std::find(stream.azimuths.begin(), stream.azimuths.end(), static_cast<float>(azimuths[0]));
+    ASSERT_NE(first, stream.azimuths.end());
+    const auto start = static_cast<std::size_t>(first - stream.azimuths.begin());
+    EXPECT_EQ(start % 10, 0u);  // the segment starts at an IDR picture
+    for (std::size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(azimuths[i], static_cast<double>(stream.azimuths[(start + i) % 40])) << i;
+    }
+}
+
+TEST_F(LiveStreamTest, RecordingDuringPlaybackKeepsThePacketBoundaries) {
+    const GeneratedStream stream = Generate(10);
+    const std::string original = ::testing::TempDir() + "playback_original.bin";
+    const std::string copy = ::testing::TempDir() + "playback_copy.bin";
+    streamgen::WriteRecording(original, stream.packets);
+    ASSERT_EQ(StartServerStream("rec", ("file://" + original).c_str()), KESTO_S_OK);
+    SaveVideoSegmentRawToDisk(copy.c_str(), 800);
+    ASSERT_TRUE(WaitFor(
+        [](const std::vector<LoggedMessage>&) {
+            return GetStreamStat("rec", "frames_received") >= 40;
+        },
+        milliseconds(20000)));
+    ASSERT_EQ(StopServerStream("rec"), KESTO_S_OK);
+
+    const auto packets = ReadRecordingPair(copy);
+    ASSERT_GE(packets.size(), 15u);  // 800 ms at one frame per 30 ms and more
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+        EXPECT_EQ(packets[i], stream.packets[i % 10]) << i;
+    }
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ std::vector<uint8_t> InfoRecord(float azimuth, uint32_t word = 24, uint8_t size 
 }
 
 class ScriptedDecoderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("KESTO_DECODER_LIB", TEST_DECODER_PATH, 1);
         InstallRecordingCallbacks();
@@ -80,7 +80,8 @@ TEST_F(ScriptedDecoderTest, MissingExportIsNamedAndTheNextUseRetries) {
     ASSERT_TRUE(WaitFor([](const std::vector<LoggedMessage>& all) {
         for (const auto& m : all) {
             if (m.code == KESTO_MESSAGE_EXCEPTION &&
-                m.text.rfind("Unable to retrieve Decoder function address 'DecoderGetFrame': ", 0) == 0 &&
+                m.text.rfind("Unable to retrieve Decoder function address 'DecoderGetFrame': ",
+                             0) == 0 &&
                 m.text.find("undefined symbol: DecoderGetFrame") != std::string::npos) {
                 return true;
             }
@@ -95,7 +96,8 @@ TEST_F(ScriptedDecoderTest, MissingExportIsNamedAndTheNextUseRetries) {
     LoopbackServer next;
     next.Serve([](int) {});
     ASSERT_EQ(StartServerStream("cam", next.Uri().c_str()), KESTO_S_OK);
-    EXPECT_TRUE(WaitForMessage(KESTO_MESSAGE_STATUS, "Tcp video stream connection closed")) << Describe();
+    EXPECT_TRUE(WaitForMessage(KESTO_MESSAGE_STATUS, "Tcp video stream connection closed"))
+        << Describe();
 }
 
 TEST_F(ScriptedDecoderTest, StartUpMessageAndLogLevelsPassThrough) {
@@ -114,7 +116,8 @@ TEST_F(ScriptedDecoderTest, StartUpMessageAndLogLevelsPassThrough) {
 TEST_F(ScriptedDecoderTest, InitFailureIsReportedTwiceAndNeverShutDown) {
     TestDecoderControl decoder(TEST_DECODER_PATH);
     decoder.FailInit("no licence");
-    const std::string text = "Decoder library failed to initialize: \nno licence\n(Is Toolkit installed?)";
+    const std::string text =
+        "Decoder library failed to initialize: \nno licence\n(Is Toolkit installed?)";
     StreamOneChunk(KESTO_MESSAGE_EXCEPTION, text);
     EXPECT_TRUE(HasMessage(KESTO_MESSAGE_INFO, text));
     EXPECT_FALSE(HasMessage(KESTO_MESSAGE_INFO, "After decoder instantiation"));
@@ -132,9 +135,9 @@ TEST_F(ScriptedDecoderTest, AzimuthRecordsAreReadAndMalformedOnesSkipped) {
     const uint8_t otherMessage[] = {1, 1, 0};
     laterMessage.insert(laterMessage.begin(), otherMessage, otherMessage + 3);
 
-    for (const auto& unit : {typeOnly, InfoRecord(0.25f), hugeSize, shortIdentifier,
-                             InfoRecord(7.0f, 25), InfoRecord(8.0f, 24, 20), laterMessage,
-                             InfoRecord(std::nanf("")), InfoRecord(-1.5f)}) {
+    for (const auto& unit :
+         {typeOnly, InfoRecord(0.25f), hugeSize, shortIdentifier, InfoRecord(7.0f, 25),
+          InfoRecord(8.0f, 24, 20), laterMessage, InfoRecord(std::nanf("")), InfoRecord(-1.5f)}) {
         decoder.QueueSei(unit.data(), static_cast<int>(unit.size()));
     }
     StreamOneChunk();
@@ -147,9 +150,13 @@ TEST_F(ScriptedDecoderTest, AzimuthRecordsAreReadAndMalformedOnesSkipped) {
 
     const std::string strange = "Strange: readSeiSize encountered sz < payload_size";
     const std::string received = "DecoderSink::checkForKestoInfoNAL received azimuth of ";
-    const std::vector<std::string> expected{
-        "DecoderLib Initialized: \ntest decoder", "After decoder instantiation", strange,
-        received + "0.25", strange, received + "nan", received + "-1.5"};
+    const std::vector<std::string> expected{"DecoderLib Initialized: \ntest decoder",
+                                            "After decoder instantiation",
+                                            strange,
+                                            received + "0.25",
+                                            strange,
+                                            received + "nan",
+                                            received + "-1.5"};
     EXPECT_EQ(InfoTexts(), expected) << Describe();
 }
 
@@ -157,8 +164,8 @@ TEST_F(ScriptedDecoderTest, FramesAreCountedAndANonSquareFrameEndsTheWorker) {
     TestDecoderControl decoder(TEST_DECODER_PATH);
     decoder.QueueFrame(64 * 64 * 4, 0x11);
     decoder.QueueFrame(64 * 64 * 4 + 3, 0x22);  // a trailing partial pixel is tolerated
-    decoder.QueueFrame(1200000, 0x33);           // 300,000 pixels: not square
-    decoder.QueueFrame(64 * 64 * 4, 0x44);       // never fetched
+    decoder.QueueFrame(1200000, 0x33);          // 300,000 pixels: not square
+    decoder.QueueFrame(64 * 64 * 4, 0x44);      // never fetched
     StreamOneChunk(KESTO_MESSAGE_EXCEPTION, "Image dimensions are not square");
 
     EXPECT_EQ(GetStreamStat("cam", "frames_received"), 2.0);

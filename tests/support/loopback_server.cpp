@@ -32,7 +32,9 @@ int ListenOnLoopback(uint16_t& port) {
 }
 }  // namespace
 
-LoopbackServer::LoopbackServer() { listener = ListenOnLoopback(port); }
+LoopbackServer::LoopbackServer() {
+    listener = ListenOnLoopback(port);
+}
 
 LoopbackServer::~LoopbackServer() {
     stopping.store(true);
@@ -40,7 +42,9 @@ LoopbackServer::~LoopbackServer() {
     if (listener >= 0) ::close(listener);
 }
 
-std::string LoopbackServer::Uri() const { return "tcp://127.0.0.1:" + std::to_string(port); }
+std::string LoopbackServer::Uri() const {
+    return "tcp://127.0.0.1:" + std::to_string(port);
+}
 
 void LoopbackServer::Serve(std::function<void(int socket)> session) {
     thread = std::thread([this, session = std::move(session)] {

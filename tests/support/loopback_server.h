@@ -13,7 +13,7 @@
 namespace kesto::test {
 
 class LoopbackServer {
-public:
+  public:
     LoopbackServer();
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
@@ -36,7 +36,7 @@ public:
     bool SendPackets(int socket, const std::vector<std::vector<uint8_t>>& packets,
                      int pauseMs) const;
 
-private:
+  private:
     int listener = -1;
     uint16_t port = 0;
     std::thread thread;

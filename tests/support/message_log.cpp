@@ -23,7 +23,9 @@ void KESTO_CALL OnMessage(int32_t code, const char* text, int64_t timeMs) {
 
 }  // namespace
 
-void RecordMessage(int32_t code, const char* text, int64_t timeMs) { OnMessage(code, text, timeMs); }
+void RecordMessage(int32_t code, const char* text, int64_t timeMs) {
+    OnMessage(code, text, timeMs);
+}
 
 namespace {
 void KESTO_CALL OnAzimuth(double azimuth) {
@@ -58,6 +60,11 @@ bool WaitFor(const std::function<bool(const std::vector<LoggedMessage>&)>& done,
              std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> guard(lock);
     return changed.wait_for(guard, timeout, [&] { return done(messages); });
+}
+
+bool WaitForAzimuths(std::size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, timeout, [&] { return azimuths.size() >= count; });
 }
 
 bool WaitForMessage(int32_t code, const std::string& text, std::chrono::milliseconds timeout) {

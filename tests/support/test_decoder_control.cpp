@@ -24,12 +24,22 @@ TestDecoderControl::TestDecoderControl(const std::string& path)
     Resolve(library, "TestDecoderCounts", counts);
 }
 
-TestDecoderControl::~TestDecoderControl() { dlclose(library); }
+TestDecoderControl::~TestDecoderControl() {
+    dlclose(library);
+}
 
-void TestDecoderControl::FailInit(const char* errorText) const { failInit(errorText); }
-void TestDecoderControl::QueueSei(const uint8_t* data, int size) const { queueSei(data, size); }
-void TestDecoderControl::QueueFrame(int size, uint8_t fill) const { queueFrame(size, fill); }
-void TestDecoderControl::Log(int level, const char* text) const { log(level, text); }
+void TestDecoderControl::FailInit(const char* errorText) const {
+    failInit(errorText);
+}
+void TestDecoderControl::QueueSei(const uint8_t* data, int size) const {
+    queueSei(data, size);
+}
+void TestDecoderControl::QueueFrame(int size, uint8_t fill) const {
+    queueFrame(size, fill);
+}
+void TestDecoderControl::Log(int level, const char* text) const {
+    log(level, text);
+}
 
 TestDecoderCountsResult TestDecoderControl::Counts() const {
     TestDecoderCountsResult result{};

@@ -17,7 +17,7 @@ struct TestDecoderCountsResult {
 namespace kesto::test {
 
 class TestDecoderControl {
-public:
+  public:
     // Loads the test decoder at `path` (the same file the client is told to load).
     explicit TestDecoderControl(const std::string& path);
     ~TestDecoderControl();
@@ -28,7 +28,7 @@ public:
     void Log(int level, const char* text) const;
     TestDecoderCountsResult Counts() const;
 
-private:
+  private:
     void* library;
     void (*failInit)(const char*);
     void (*queueSei)(const uint8_t*, int);

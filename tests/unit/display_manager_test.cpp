@@ -9,7 +9,7 @@ namespace kesto {
 namespace {
 
 class RecordingRenderer : public CRenderer {
-public:
+  public:
     int32_t Render() override { return 0; }
     int32_t ResizeTexture(unsigned width, unsigned height) override {
         calls.push_back("resize " + std::to_string(width) + "x" + std::to_string(height));
@@ -64,8 +64,8 @@ TEST(DeliverFrame, AppliesChangesToEveryRendererAndTheSnapshotOnlyToTheActiveOne
     display.DeliverFrame(kPixel, 1, 0.5);
 
     EXPECT_EQ(display.pendingChanges, 0u);
-    EXPECT_EQ(renderers[0]->calls, (std::vector<std::string>{
-                                       "resize 300x300", "snapshot shot.png", "upload 1 7 0.500000"}));
+    EXPECT_EQ(renderers[0]->calls, (std::vector<std::string>{"resize 300x300", "snapshot shot.png",
+                                                             "upload 1 7 0.500000"}));
     EXPECT_EQ(renderers[1]->calls, (std::vector<std::string>{"resize 300x300"}));
     for (auto* renderer : renderers) {
         EXPECT_EQ(renderer->rotationOffset.load(), 0.25);

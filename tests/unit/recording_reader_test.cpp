@@ -35,8 +35,9 @@ TEST(PacketCursor, RecordPastTheEndIsCutAndTheIndexWrapsOnItsOwnCount) {
 TEST(PacketCursor, ZeroAndNegativeRecordsGiveEmptyChunksInPlace) {
     PacketCursor cursor(10, {3, 0, -5, static_cast<int32_t>(0x80000000u), 2});
     const Chunks chunks = Walk(cursor, 10);
-    EXPECT_EQ(chunks, (Chunks{{0, 3}, {3, 0}, {3, 0}, {3, 0}, {3, 2},
-                              {5, 3}, {8, 0}, {8, 0}, {8, 0}, {8, 2}}));
+    EXPECT_EQ(
+        chunks,
+        (Chunks{{0, 3}, {3, 0}, {3, 0}, {3, 0}, {3, 2}, {5, 3}, {8, 0}, {8, 0}, {8, 0}, {8, 2}}));
     for (const auto& [offset, length] : chunks) EXPECT_LE(offset + length, 10u);
 }
 

@@ -33,6 +33,8 @@ void FreeDynamicLibrary(LibraryHandle library) {
     if (library != nullptr) dlclose(library);
 }
 
-std::string LastLoaderErrorText() { return lastError; }
+std::string LastLoaderErrorText() {
+    return lastError;
+}
 
 }  // namespace kesto::platform

@@ -4,7 +4,9 @@
 
 namespace kesto::platform {
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+    return '/';
+}
 
 bool IsExistingFile(const std::string& path) {
     struct stat info {};

@@ -1,22 +1,30 @@
 #include "platform/socket.h"
 
-#include <cerrno>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace kesto::platform {
 
 namespace {
-int ToFd(SocketHandle socket) { return static_cast<int>(socket); }
+int ToFd(SocketHandle socket) {
+    return static_cast<int>(socket);
+}
 }  // namespace
 
-int SocketStartup() { return 0; }
+int SocketStartup() {
+    return 0;
+}
 void SocketCleanup() {}
-int LastSocketError() { return errno; }
+int LastSocketError() {
+    return errno;
+}
 
-AddressList::~AddressList() { Release(); }
+AddressList::~AddressList() {
+    Release();
+}
 
 int AddressList::Resolve(const std::string& host, const std::string& port) {
     Release();
@@ -29,8 +37,8 @@ int AddressList::Resolve(const std::string& host, const std::string& port) {
     if (rc != 0) return rc;
     head = result;
     for (addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
-        entries.push_back({entry->ai_family, entry->ai_socktype, entry->ai_protocol,
-                           entry->ai_addr, static_cast<std::size_t>(entry->ai_addrlen)});
+        entries.push_back({entry->ai_family, entry->ai_socktype, entry->ai_protocol, entry->ai_addr,
+                           static_cast<std::size_t>(entry->ai_addrlen)});
     }
     return 0;
 }
@@ -56,9 +64,13 @@ bool ConnectSocket(SocketHandle socket, const ResolvedAddress& address) {
     return rc == 0;
 }
 
-bool ShutdownSend(SocketHandle socket) { return ::shutdown(ToFd(socket), SHUT_WR) == 0; }
+bool ShutdownSend(SocketHandle socket) {
+    return ::shutdown(ToFd(socket), SHUT_WR) == 0;
+}
 
-void ShutdownBoth(SocketHandle socket) { ::shutdown(ToFd(socket), SHUT_RDWR); }
+void ShutdownBoth(SocketHandle socket) {
+    ::shutdown(ToFd(socket), SHUT_RDWR);
+}
 
 long Receive(SocketHandle socket, void* buffer, std::size_t capacity) {
     ssize_t n;
@@ -68,6 +80,8 @@ long Receive(SocketHandle socket, void* buffer, std::size_t capacity) {
     return static_cast<long>(n);
 }
 
-void CloseSocket(SocketHandle socket) { ::close(ToFd(socket)); }
+void CloseSocket(SocketHandle socket) {
+    ::close(ToFd(socket));
+}
 
 }  // namespace kesto::platform

@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "record/recording_format.h"
+#include "record/segment_recorder.h"
+#include "stream/recording_reader.h"
+
+namespace kesto {
+namespace {
+
+int64_t fakeNowNs = 0;
+int64_t FakeClock() {
+    return fakeNowNs;
+}
+void SetNowMs(int64_t ms) {
+    fakeNowNs = ms * 1000000;
+}
+
+std::vector<uint8_t> Packet(std::vector<uint8_t> head, std::size_t size, uint8_t fill) {
+    head.resize(size, fill);
+    return head;
+}
+const std::vector<uint8_t> kSps = Packet({0, 0, 0, 1, 0x67}, 20, 1);
+const std::vector<uint8_t> kSlice = Packet({0, 0, 0, 1, 0x41}, 30, 2);
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class SegmentRecorderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetNowMs(0);
+        raw = ::testing::TempDir() + "segment_" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin";
+        std::remove(raw.c_str());
+        std::remove(SidecarFileName(raw).c_str());
+    }
+    void Feed(const std::vector<uint8_t>& packet) {
+        recorder.RecordPacket(packet.data(), static_cast<int>(packet.size()));
+    }
+    // The packets of the pair on disk, cut by its sidecar.
+    std::vector<std::vector<uint8_t>> Recorded() {
+        const std::vector<uint8_t> bytes = ReadAll(raw);
+        std::vector<std::vector<uint8_t>> packets;
+        std::size_t offset = 0;
+        for (int32_t size : ReadSidecarRecords(SidecarFileName(raw))) {
+            EXPECT_LE(offset + static_cast<std::size_t>(size), bytes.size());
+            packets.emplace_back(bytes.begin() + static_cast<long>(offset),
+                                 bytes.begin() + static_cast<long>(offset + size));
+            offset += static_cast<std::size_t>(size);
+        }
+        EXPECT_EQ(offset, bytes.size());  // the records sum to the raw file's length
+        return packets;
+    }
+
+    std::string raw;
+    SegmentRecorder recorder{1000, &FakeClock};
+};
+
+TEST_F(SegmentRecorderTest, StartsAtTheFirstPacketThatOpensWithASequenceParameterSet) {
+    recorder.RequestSegment(raw, 5000);
+    Feed(kSlice);
+    Feed({0, 0, 1, 0x67, 1, 1});                                // three-byte start code
+    Feed(Packet({0, 0, 0, 1, 0x41, 0, 0, 0, 1, 0x67}, 12, 0));  // SPS further in
+    Feed({0, 0, 0, 1});                                         // too short
+    EXPECT_TRUE(recorder.Recording());                          // files open, still waiting
+    Feed(kSps);
+    Feed(kSlice);
+    recorder.RequestSegment("ignored.bin", 0);  // ends the segment after the next packet
+    Feed(kSlice);
+    Feed(kSlice);
+    EXPECT_FALSE(recorder.Recording());
+    EXPECT_EQ(Recorded(), (std::vector<std::vector<uint8_t>>{kSps, kSlice, kSlice}));
+    EXPECT_FALSE(std::ifstream("ignored.bin").good());
+}
+
+TEST_F(SegmentRecorderTest, EndsWithTheFirstPacketWrittenAfterTheDuration) {
+    recorder.RequestSegment(raw, 5000);
+    Feed(kSps);
+    SetNowMs(4999);
+    Feed(kSlice);
+    recorder.RequestSegment("other.bin", 6000);  // during a segment: only the duration changes
+    SetNowMs(5500);
+    Feed(kSlice);
+    SetNowMs(6000);
+    Feed(kSlice);  // the packet that meets the end test belongs to the segment
+    Feed(kSlice);
+    EXPECT_EQ(Recorded().size(), 4u);
+    EXPECT_FALSE(std::ifstream("other.bin").good());
+}
+
+TEST_F(SegmentRecorderTest, NegativeDurationRecordsOnePacketAndZeroDurationNone) {
+    recorder.RequestSegment(raw, 0);
+    Feed(kSps);
+    EXPECT_FALSE(recorder.Recording());
+    EXPECT_FALSE(std::ifstream(raw).good());
+
+    recorder.RequestSegment(raw, -1);
+    Feed(kSps);
+    Feed(kSps);
+    EXPECT_EQ(Recorded(), (std::vector<std::vector<uint8_t>>{kSps}));
+}
+
+TEST_F(SegmentRecorderTest, ZeroDurationWhileWaitingWritesTheFirstPacketOnly) {
+    recorder.RequestSegment(raw, 5000);
+    Feed(kSlice);
+    recorder.RequestSegment(raw, 0);
+    Feed(kSps);
+    Feed(kSps);
+    EXPECT_EQ(Recorded().size(), 1u);
+}
+
+TEST_F(SegmentRecorderTest, EndsWithThePacketThatPassesTheByteLimit) {
+    SegmentRecorder small(45, &FakeClock);
+    small.RequestSegment(raw, 100000);
+    for (int i = 0; i < 4; ++i) small.RecordPacket(kSps.data(), static_cast<int>(kSps.size()));
+    EXPECT_EQ(ReadAll(raw).size(), 60u);  // 20 + 20 stays under 45; the third passes it
+}
+
+TEST_F(SegmentRecorderTest, ReplacesExistingFilesAndDropsAnUnopenableRequestSilently) {
+    { std::ofstream(raw) << "old contents that are longer than the new segment ....."; }
+    recorder.RequestSegment(raw, -1);
+    Feed(kSps);
+    EXPECT_EQ(Recorded().size(), 1u);
+
+    recorder.RequestSegment(::testing::TempDir() + "no/such/folder/clip.bin", 5000);
+    Feed(kSps);
+    EXPECT_FALSE(recorder.Recording());
+    Feed(kSps);  // the request is gone: nothing is retried
+    EXPECT_FALSE(recorder.Recording());
+
+    recorder.RequestSegment(raw, -1);  // and the next request works
+    Feed(kSlice);
+    Feed(kSps);
+    EXPECT_EQ(Recorded(), (std::vector<std::vector<uint8_t>>{kSps}));
+}
+
+TEST_F(SegmentRecorderTest, DestroyingTheRecorderMidSegmentLeavesAValidPair) {
+    {
+        SegmentRecorder local(kMaxSegmentBytes, &FakeClock);
+        local.RequestSegment(raw, 60000);
+        local.RecordPacket(kSps.data(), static_cast<int>(kSps.size()));
+        local.RecordPacket(kSlice.data(), static_cast<int>(kSlice.size()));
+    }
+    EXPECT_EQ(Recorded(), (std::vector<std::vector<uint8_t>>{kSps, kSlice}));
+}
+
+}  // namespace
+}  // namespace kesto
