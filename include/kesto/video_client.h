@@ -19,8 +19,12 @@
  * - The message callback and the azimuth callback are called on the stream's worker thread as
  *   well as on the thread of the function that reports. Marshal them to your own thread.
  * - A callback must not call StartServerStream, StopServerStream or DestroyClient: the worker
- *   thread that runs it cannot wait for itself to end. Such a StopServerStream fails with
- *   KESTO_E_FAIL and an "Error stopping stream: " message.
+ *   thread that runs it cannot wait for itself to end. Such a call neither hangs nor crashes:
+ *   it fails (StopServerStream with KESTO_E_FAIL and an "Error stopping stream: " message,
+ *   StartServerStream with KESTO_E_FAIL and an Exception "Error starting stream: ...",
+ *   DestroyClient with "Error destroying client: ..."), but it has asked the worker to stop,
+ *   so the stream ends after its current chunk and stays in place, idle, until the host
+ *   stops or replaces it from its own thread.
  * - The text passed to the message callback is valid only during the call.
  */
 #ifndef KESTO_VIDEO_CLIENT_H
@@ -127,9 +131,10 @@ KESTO_API void KESTO_CALL SetCurrentAzimuth(double azimuth);
 /*
  * Stops and destroys the running stream (waiting for its worker) and discards every stream's
  * statistics. Callbacks and display state are kept. Harmless when called twice; a stream
- * may be started again afterwards. Call it before unloading the library.
- * Thread: the host's stream thread; never from inside a callback (such a call is refused
- * with an Error message "Error destroying client: ..." and changes nothing).
+ * may be started again afterwards. Every other function may still be called after it: the
+ * stream functions then find no stream (StopServerStream returns KESTO_S_OK, segment
+ * requests are dropped, statistics read 0.0). Call it before unloading the library.
+ * Thread: the host's stream thread; never from inside a callback (see Callbacks above).
  */
 KESTO_API void KESTO_CALL DestroyClient(void);
 
@@ -167,7 +172,9 @@ KESTO_API void KESTO_CALL SaveVideoFrameRawToDisk(const char* path);
  * Existing files are replaced. A request during a segment only changes its duration (0 ends
  * it with the next packet). Does nothing without a stream or with a NULL name; a file that
  * cannot be created drops the request silently. Recording errors arrive as Info messages
- * ("Unable to open log file ...", "Unable to write to log file because: ...").
+ * ("Unable to open log file ...", "Unable to write to log file because: ..."). A write the
+ * disk refuses (a full disk, a lost drive) is not detected: the segment runs on to its end
+ * and its files may then be incomplete.
  * Thread: the host's stream thread (it reads the current stream without a lock).
  */
 KESTO_API void KESTO_CALL SaveVideoSegmentRawToDisk(const char* fileName, int32_t durationMs);
@@ -184,6 +191,139 @@ KESTO_API void KESTO_CALL SaveVideoSegmentRawToDisk(const char* fileName, int32_
  * or a NULL argument gives 0.0. Any thread, at any time; reports nothing.
  */
 KESTO_API double KESTO_CALL GetStreamStat(const char* streamName, const char* statName);
+
+/*
+ * Display
+ *
+ * The library draws the latest decoded frame with Direct3D 9 into a render-target surface
+ * that the host composes, typically through a WPF D3DImage:
+ *
+ *   SetSize / SetAlpha / SetNumDesiredSamples      (optional; before or between surfaces)
+ *   GetBackBufferNoRef(&surface)                    -> D3DImage.SetBackBuffer(surface)
+ *   on each KESTO_MESSAGE_FRAME_READY (marshalled to the UI thread) or on your own timer:
+ *     D3DImage.Lock(); Render(); D3DImage.AddDirtyRect(...); D3DImage.Unlock();
+ *   DestroyD3D()                                    when the display goes away
+ *
+ * The library makes one Direct3D device per display adapter, each with its own surface; the
+ * "active" adapter (adapter 0 at first, see SetAdapter) is the one whose surface is handed
+ * out, which draws, and which receives the frames. The picture is the frame transposed
+ * (frame rows run left to right), turned by the stream's azimuth less the rotation offset,
+ * magnified by the zoom factor, and always fills the whole surface.
+ *
+ * Surfaces and device loss
+ * - A surface is had only from GetBackBufferNoRef, and only GetBackBufferNoRef applies new
+ *   surface settings and recovers from a lost device. Call it again after any setter, after
+ *   SetAdapter, and whenever the D3DImage reports that its front buffer became available
+ *   again (IsFrontBufferAvailableChanged to true): the surface it returns may be a different
+ *   one, and the old one must not be used any more.
+ * - Recovery from a lost or removed device is a full rebuild: the next GetBackBufferNoRef
+ *   (or SetAdapter) notices the loss, releases every Direct3D object, and GetBackBufferNoRef
+ *   makes everything anew in the same call. The rebuilt display starts with adapter 0
+ *   active, rotation offset 0 and zoom 1: call SetAdapter again, and set the rotation offset
+ *   and zoom factor again with values that differ from the last ones set (an unchanged value
+ *   is ignored).
+ * - D3DERR_DEVICELOST is never returned: it is reported as KESTO_S_OK (GetBackBufferNoRef
+ *   then gives a NULL surface; ask again later). Other Direct3D failure codes pass through.
+ *
+ * Threads
+ * - The display functions may be called from any host thread, and are serialised by the
+ *   library's display lock, which is also held while a frame is uploaded on the stream's
+ *   worker thread. Call GetBackBufferNoRef and DestroyD3D from the same thread (the UI
+ *   thread): the hidden window the devices need belongs to the thread that made it.
+ * - The message callback is called with the display lock held after each upload
+ *   (KESTO_MESSAGE_FRAME_READY) and on a failed snapshot. A callback must therefore not call
+ *   any display function, SetRotationOffset, SetCurrentZoomFactor or SaveVideoFrameRawToDisk
+ *   synchronously: that call would wait for the lock for ever. Post the work to your own
+ *   thread instead.
+ */
+
+/* Direct3D 9's surface interface, as declared by <d3d9.h>; the header does not need it. */
+struct IDirect3DSurface9;
+#ifndef __cplusplus
+typedef struct IDirect3DSurface9 IDirect3DSurface9;
+#endif
+
+/* A point in virtual-screen coordinates; passed by value it has the layout of the Win32
+ * POINT (x in the low 32 bits, y in the high 32 bits). */
+typedef struct KestoPoint {
+    int32_t x;
+    int32_t y;
+} KestoPoint;
+
+/*
+ * Sets the size of the render-target surfaces in pixels (1024 x 1024 until set). Only
+ * stored: the next GetBackBufferNoRef makes surfaces of the new size, and only when the size
+ * differs from the current one. The picture's aspect ratio is always 1: a surface that is not
+ * square shows it stretched. Any host thread. Returns KESTO_S_OK (KESTO_E_FAIL with an Error
+ * message "Error setting surface size: <reason>" on an internal failure).
+ */
+KESTO_API int32_t KESTO_CALL SetSize(uint32_t width, uint32_t height);
+
+/*
+ * Chooses render targets with an alpha channel (any non-zero value: A8R8G8B8) or without
+ * (0: X8R8G8B8, the initial choice). Only stored: the next GetBackBufferNoRef remakes the
+ * surfaces when the choice changed. Any host thread. Returns KESTO_S_OK (KESTO_E_FAIL with
+ * an Error message "Error setting alpha: <reason>" on an internal failure).
+ */
+KESTO_API int32_t KESTO_CALL SetAlpha(int32_t alpha);
+
+/*
+ * Sets the multisample count of the render targets (0, the initial value, and 1 mean none).
+ * Only stored: the next GetBackBufferNoRef remakes the surfaces when the count changed. A
+ * count that an adapter does not support, or any count where the system offers no
+ * Direct3D9Ex, silently becomes 0 and stays 0 until a new count is set. Any host thread.
+ * Returns KESTO_S_OK (KESTO_E_FAIL with an Error message "Error setting sample count:
+ * <reason>" on an internal failure).
+ */
+KESTO_API int32_t KESTO_CALL SetNumDesiredSamples(uint32_t samples);
+
+/*
+ * Makes the adapter whose monitor holds `point` (virtual-screen coordinates, e.g. the centre
+ * of the host's window) the active one: its surface is handed out by the next
+ * GetBackBufferNoRef, it draws, and it receives the frames. A point on no monitor, or a call
+ * before the first GetBackBufferNoRef, keeps the active adapter. Surfaces are not remade;
+ * call GetBackBufferNoRef afterwards to get the active adapter's surface. Also notices a lost
+ * device (see above). Any host thread. Returns KESTO_S_OK (KESTO_E_FAIL with an Error message
+ * "Error setting adapter: <reason>" on an internal failure).
+ */
+KESTO_API int32_t KESTO_CALL SetAdapter(KestoPoint point);
+
+/*
+ * Stores the active adapter's render-target surface in *surface, first creating whatever is
+ * missing: the Direct3D object (Direct3D9Ex where available), one device per adapter, the
+ * hidden focus window, and surfaces with the current settings. Recovers from a lost device
+ * in the same call. The surface is handed out without an added reference: the library keeps
+ * it alive until the next surface change, rebuild or DestroyD3D; a D3DImage takes its own
+ * reference. A second call without changes returns the same surface.
+ *
+ * Returns KESTO_S_OK with the surface (NULL when there is no display adapter, or while the
+ * device stays lost); a Direct3D failure code with *surface NULL (e.g. D3DERR_NOTAVAILABLE
+ * without a display); KESTO_E_FAIL when an adapter does not support the surface format or
+ * usage, when Direct3D cannot be created, when the hidden window's class cannot be
+ * registered, or when a device only takes power-of-two textures; KESTO_E_INVALIDARG for a
+ * NULL `surface`. After a failure the host may simply ask again later.
+ * Thread: the host's UI thread (see above); never from inside a callback.
+ */
+KESTO_API int32_t KESTO_CALL GetBackBufferNoRef(struct IDirect3DSurface9** surface);
+
+/*
+ * Draws the latest frame into the active adapter's surface (the one last handed out by
+ * GetBackBufferNoRef); never presents. Returns KESTO_S_OK, also before any surface exists
+ * (nothing is drawn) and when the device is lost; otherwise the failing Direct3D call's code.
+ * Thread: the host's UI thread, inside D3DImage.Lock/Unlock; never from inside a callback.
+ */
+KESTO_API int32_t KESTO_CALL Render(void);
+
+/*
+ * Ends the display: releases every Direct3D object, the surfaces (a D3DImage still holding
+ * one keeps only its own reference) and the hidden window. Waits for a frame being uploaded
+ * at that moment. Harmless when called twice. Afterwards every setting starts again from its
+ * initial value: the next display function (or the next decoded frame) makes a new display
+ * state, and GetBackBufferNoRef makes new surfaces. Detach the surface from the D3DImage
+ * before calling it. Thread: the thread that called GetBackBufferNoRef; never from inside
+ * a callback.
+ */
+KESTO_API void KESTO_CALL DestroyD3D(void);
 
 /*
  * FFT

@@ -92,7 +92,7 @@ KESTO_API void KESTO_CALL SetCurrentAzimuth(double azimuth) {
 
 KESTO_API void KESTO_CALL DestroyClient(void) {
     // Called from a callback on the worker thread, the stop fails (the worker cannot join
-    // itself): the call is then refused and changes nothing.
+    // itself): the manager and the statistics stay, and the failure is reported.
     GuardExport(MessageCode::Error, "Error destroying client: ", [] {
         EndCurrentStream();
         StreamStatsRegistry::Destroy();

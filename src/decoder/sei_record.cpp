@@ -1,13 +1,17 @@
 #include "decoder/sei_record.h"
 
 #include <cstring>
+#include <limits>
 
 namespace kesto {
 
 SeiSize readSeiSize(const uint8_t* data, int remaining) {
     SeiSize result{0, remaining, 0};
+    // The unit can be as long as the stream makes it: a run of 0xFF longer than an int's
+    // worth of 255s stops adding (it already exceeds any payload the unit could hold).
+    constexpr int kLastSafeSize = std::numeric_limits<int>::max() - 2 * 255;
     while (result.remaining > 0 && data[result.consumed] == 0xFF) {
-        result.size += 255;
+        if (result.size <= kLastSafeSize) result.size += 255;
         ++result.consumed;
         --result.remaining;
     }

@@ -39,7 +39,10 @@ void CDisplayManager::RequestSnapshot(std::string path) {
 void CDisplayManager::DeliverFrame(const uint8_t* pixels, unsigned side, double azimuth) {
     std::lock_guard<std::mutex> guard(lock);
     if (pendingChanges != 0) {
-        if (adapterCount == 0) return;
+        // Without renderers the changes wait. The array may also be missing while
+        // adapterCount is set: the window class could not be registered after the Direct3D
+        // object was made.
+        if (adapterCount == 0 || !adapterRenderers) return;
         bool missingRenderer = false;
         for (unsigned i = 0; i < adapterCount; ++i) {
             CRenderer* renderer = adapterRenderers[i].get();
@@ -71,6 +74,17 @@ std::shared_ptr<CDisplayManager> GetDisplayManager() {
     std::lock_guard<std::mutex> guard(singletonLock);
     if (!singleton) singleton = std::make_shared<CDisplayManager>();
     return singleton;
+}
+
+void DestroyDisplayManager() {
+    // The singleton's mutex is held throughout, so a host thread that asks for the manager
+    // meanwhile gets a fresh one only once this one has let go of the window class.
+    std::lock_guard<std::mutex> singletonGuard(singletonLock);
+    if (!singleton) return;
+    const std::shared_ptr<CDisplayManager> display = std::move(singleton);  // leaves it null
+    std::lock_guard<std::mutex> guard(display->lock);
+    display->ReleaseEverything();
+    display->DestroyHiddenWindow();
 }
 
 }  // namespace kesto

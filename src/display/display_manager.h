@@ -1,10 +1,14 @@
 // CDisplayManager: the process-wide display state where the host's display settings, the
-// values that reach the renderers with the next frame, and the renderers themselves meet.
+// values that reach the renderers with the next frame, and the renderers themselves meet;
+// and its Direct3D side (renderer_manager.cpp): the Direct3D object, one renderer per
+// adapter, the hidden focus window and the render-target surfaces handed to the host.
 //
 // Threads: host threads (display and pass-through exports) and the stream worker
 // (frame-size updates and DeliverFrame). `lock` guards every field and is held across whole
-// operations, DeliverFrame included; the host's message callback runs inside DeliverFrame
-// with it held, so a callback must not call display exports synchronously.
+// operations, Direct3D calls and DeliverFrame included; the host's message callback runs
+// inside DeliverFrame with it held, so a callback must not call display exports
+// synchronously. Lock order: the singleton's own mutex (display_manager.cpp) may be held
+// while taking `lock` (DestroyDisplayManager), never the other way round.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +17,7 @@
 #include <string>
 
 #include "display/renderer.h"
+#include "platform/d3d9_api.h"
 
 namespace kesto {
 
@@ -30,6 +35,35 @@ bool DisplayValueChanged(double newValue, double storedValue);
 
 class CDisplayManager {
   public:
+    CDisplayManager() = default;
+    CDisplayManager(const CDisplayManager&) = delete;
+    CDisplayManager& operator=(const CDisplayManager&) = delete;
+    // Releases whatever Direct3D objects, renderers and window are left.
+    ~CDisplayManager();
+
+    // -- Direct3D side, renderer_manager.cpp. Host threads; each takes `lock`.
+
+    // Surface settings: stored, and the surfaces marked stale, only when they change.
+    void SetSize(unsigned width, unsigned height);
+    void SetAlpha(bool alpha);
+    void SetNumDesiredSamples(unsigned samples);
+    // Makes the renderer of the adapter whose monitor holds `point` the active one; a point
+    // on no monitor changes nothing. Drops lost devices first.
+    void SetAdapter(POINT point);
+    // Creates whatever is missing (Direct3D object, renderers, surfaces), applies new surface
+    // settings, recovers from device loss, and hands out the active renderer's surface
+    // without a reference. D3DERR_DEVICELOST comes back as S_OK with a null surface.
+    HRESULT GetBackBufferNoRef(IDirect3DSurface9** surface);
+    // The active renderer draws; S_OK without one. D3DERR_DEVICELOST comes back as S_OK.
+    HRESULT Render();
+    // Releases the Direct3D objects and the renderers; the window, the settings and the
+    // values waiting for the next frame stay. Caller holds `lock` (or is the last owner).
+    void ReleaseEverything();
+    // Destroys the focus window and unregisters its class. Caller holds `lock`.
+    void DestroyHiddenWindow();
+
+    // -- Frame hand-off, display_manager.cpp.
+
     // Host-side writers of the values the renderers take with the next frame: each locks,
     // stores, sets its pending bit. Any thread.
     void SetRotationOffset(double offset);
@@ -42,9 +76,14 @@ class CDisplayManager {
     void DeliverFrame(const uint8_t* pixels, unsigned side, double azimuth);
 
     // -- protected by lock: everything below.
+    IDirect3D9* d3d = nullptr;      // owned; one reference
+    IDirect3D9Ex* d3dEx = nullptr;  // owned; null where the extended object is not offered
     unsigned adapterCount = 0;
-    std::unique_ptr<std::unique_ptr<CRenderer>[]> adapterRenderers;  // adapterCount entries
-    CRenderer* activeRenderer = nullptr;                             // points into the above
+    // adapterCount entries once made, index = adapter ordinal; an entry is empty only after
+    // a renderer failed to initialize (then the next GetBackBufferNoRef starts over).
+    std::unique_ptr<std::unique_ptr<CRenderer>[]> adapterRenderers;
+    CRenderer* activeRenderer = nullptr;  // points into the above
+    HWND window = nullptr;                // the hidden focus window; outlives rebuilds
     unsigned surfaceWidth = 1024;
     unsigned surfaceHeight = 1024;
     unsigned frameWidth = 512;
@@ -58,10 +97,23 @@ class CDisplayManager {
     uint32_t pendingChanges = 0;
 
     std::mutex lock;
+
+  private:
+    void DropLostDevices();
+    HRESULT CreateDirect3D();
+    HRESULT CreateRenderers();
+    HRESULT CheckSurfaceSupport(D3DFORMAT format);
+    HRESULT CreateSurfaces(D3DFORMAT format);
 };
 
 // The singleton, created with its initial values on first use. Shared ownership keeps an
 // instance alive for a caller that is still using it when the display is released.
 std::shared_ptr<CDisplayManager> GetDisplayManager();
+// Ends the display (DestroyD3D): the singleton is taken out, so that the next
+// GetDisplayManager makes a fresh one, and its Direct3D objects, renderers and window are
+// released under its lock, so that a frame being delivered at that moment (whose caller
+// still holds the old manager) finishes first and then finds no renderers. Nothing happens
+// without a manager. Host thread; not from inside a callback.
+void DestroyDisplayManager();
 
 }  // namespace kesto

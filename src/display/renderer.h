@@ -1,27 +1,54 @@
 // CRenderer: what the display state asks of a renderer. One renderer per display adapter;
-// the active one receives frames and snapshot requests.
+// the active one receives frames and snapshot requests. The base class owns the adapter's
+// device and the render-target surface and knows how to create the device; the drawing is
+// the concrete renderer's (CStreamRenderer, stream_renderer.h).
+//
+// Every operation is called with the display manager's lock held: Render on the host's
+// thread, ResizeTexture, UploadFrame and SaveSnapshot on the stream worker thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "platform/d3d9_api.h"
+
 namespace kesto {
+
+// Releases a COM interface held in `pointer` (if any) and clears the pointer.
+template <typename Interface>
+void ReleaseInterface(Interface*& pointer) {
+    if (pointer != nullptr) {
+        pointer->Release();
+        pointer = nullptr;
+    }
+}
 
 class CRenderer {
   public:
     CRenderer() = default;
     CRenderer(const CRenderer&) = delete;
     CRenderer& operator=(const CRenderer&) = delete;
-    virtual ~CRenderer() = default;
+    // Releases device, deviceEx and surface, in this order.
+    virtual ~CRenderer();
 
-    virtual int32_t Render() = 0;
-    virtual int32_t ResizeTexture(unsigned width, unsigned height) = 0;
+    // Draws into the device's render target 0 (the manager's surface).
+    virtual HRESULT Render() = 0;
+    // The base renderer keeps no texture: nothing to do.
+    virtual HRESULT ResizeTexture(unsigned width, unsigned height);
     virtual void SaveSnapshot(std::string path) = 0;
     // Copies a frame of side x side pixels (4 bytes each, rows packed) into the texture. The
     // side travels with the pixels so that an upload never reads beyond the frame, whatever
-    // size the texture has at that moment.
-    virtual void UploadFrame(const uint8_t* pixels, unsigned side, double azimuth) = 0;
+    // size the texture has at that moment. The base renderer ignores frames.
+    virtual void UploadFrame(const uint8_t* pixels, unsigned side, double azimuth);
+    // Creates the adapter's device (`d3dEx` may be null: then a plain device).
+    virtual HRESULT Initialize(IDirect3D9* d3d, IDirect3D9Ex* d3dEx, HWND window, unsigned adapter);
+
+    // Owned interface pointers (one reference each), null until created. The manager
+    // replaces `surface` whenever the surface settings change.
+    IDirect3DDevice9* device = nullptr;
+    IDirect3DDevice9Ex* deviceEx = nullptr;  // null when made without the extended object
+    IDirect3DSurface9* surface = nullptr;
 
     // Display values written by the display state under its lock and read by the drawing
     // code; atomic so that drawing needs no lock of its own.

@@ -1,6 +1,5 @@
 // The stand-in decoder library, loaded the way the client loads it and driven in the client's
 // calling order: feed a chunk, collect SEI units until none are left, then pictures.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,12 +12,15 @@
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
 extern "C" {
 #include <libavutil/log.h>
 }
+#endif
 
 #include "decoder/decoder_api.h"
 #include "streamgen.h"
+#include "test_platform.h"
 
 namespace {
 
@@ -62,9 +64,8 @@ std::vector<float> Ramp(int count) {
 
 class DecoderLibrary {
   public:
-    DecoderLibrary() {
-        handle_ = dlopen(KESTO_DECODER_FF_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (handle_ == nullptr) return;
+    DecoderLibrary() : library_(KESTO_DECODER_FF_PATH) {
+        if (!library_.Loaded()) return;
         init = Bind<DecoderInitFn>("DecoderInit");
         onNewData = Bind<DecoderOnNewDataFn>("DecoderOnNewData");
         getSeiNal = Bind<DecoderGetSeiNALFn>("DecoderGetSeiNAL");
@@ -74,11 +75,10 @@ class DecoderLibrary {
         getLastError = Bind<DecoderGetLastErrorFn>("DecoderGetLastError");
         setLogger = Bind<DecoderSetLoggerCallbackFn>("DecoderSetLoggerCallback");
     }
-    ~DecoderLibrary() {
-        if (handle_ != nullptr) dlclose(handle_);
-    }
     DecoderLibrary(const DecoderLibrary&) = delete;
     DecoderLibrary& operator=(const DecoderLibrary&) = delete;
+
+    const std::string& LoadError() const { return library_.Error(); }
 
     bool Complete() const {
         return init && onNewData && getSeiNal && getFrame && shutdown && getInfo && getLastError &&
@@ -129,9 +129,9 @@ class DecoderLibrary {
   private:
     template <typename Fn>
     Fn Bind(const char* name) {
-        return reinterpret_cast<Fn>(dlsym(handle_, name));
+        return reinterpret_cast<Fn>(library_.Symbol(name));
     }
-    void* handle_ = nullptr;
+    kesto::test::LoadedLibrary library_;
 };
 
 struct Pixel {
@@ -169,7 +169,7 @@ class DecoderFfTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(lib_.Complete())
-            << "cannot load " << KESTO_DECODER_FF_PATH << ": " << dlerror();
+            << "cannot load " << KESTO_DECODER_FF_PATH << ": " << lib_.LoadError();
         ASSERT_TRUE(lib_.init(0));
     }
     void TearDown() override {
@@ -430,6 +430,9 @@ TEST(DecoderFfLog, FfmpegErrorsReachTheLoggerAsWholeLines) {
     EXPECT_TRUE(g_logLines.empty());
 }
 
+#if !defined(_WIN32)
+// Needs the test and the library to share one libavutil, as they do with Debian's shared
+// FFmpeg; the Windows DLL carries its own static copy, which av_log here cannot reach.
 TEST(DecoderFfLog, LevelsAreMappedAndPiecesJoinedIntoLines) {
     // The library routes the process's libavutil, which this test shares, while it is open.
     DecoderLibrary lib;
@@ -455,5 +458,6 @@ TEST(DecoderFfLog, LevelsAreMappedAndPiecesJoinedIntoLines) {
     std::lock_guard<std::mutex> lock(g_logMutex);
     EXPECT_EQ(g_logLines, expected);
 }
+#endif
 
 }  // namespace

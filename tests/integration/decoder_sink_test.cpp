@@ -11,6 +11,7 @@
 #include "decoder/stream_stats.h"
 #include "platform/clock.h"
 #include "streamgen.h"
+#include "test_platform.h"
 
 namespace kesto {
 namespace {
@@ -38,7 +39,7 @@ std::vector<uint8_t> GenerateStream(int frames, std::vector<float>& azimuths) {
 
 class DecoderSinkWithFFmpeg : public ::testing::Test {
   protected:
-    void SetUp() override { setenv("KESTO_DECODER_LIB", FFMPEG_DECODER_PATH, 1); }
+    void SetUp() override { test::SetDecoderLibrarySetting(FFMPEG_DECODER_PATH); }
 };
 
 TEST_F(DecoderSinkWithFFmpeg, ChunkBoundariesMayFallAnywhere) {

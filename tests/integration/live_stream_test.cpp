@@ -16,6 +16,7 @@
 #include "loopback_server.h"
 #include "message_log.h"
 #include "streamgen.h"
+#include "test_platform.h"
 
 namespace kesto::test {
 namespace {
@@ -52,7 +53,7 @@ GeneratedStream Generate(int frames) {
 class LiveStreamTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        unsetenv("KESTO_DECODER_LIB");  // the default name, beside the client library
+        SetDecoderLibrarySetting(nullptr);  // the default name, beside the client library
         InstallRecordingCallbacks();
         ClearLog();
     }
@@ -64,7 +65,7 @@ TEST_F(LiveStreamTest, TcpStreamDeliversEveryFrameAzimuthAndRate) {
     const GeneratedStream stream = Generate(frames);
     LoopbackServer server;
     double fpsDuringStream = 0, bpsDuringStream = 0;
-    server.Serve([&](int socket) {
+    server.Serve([&](LoopbackServer::Socket socket) {
         std::vector<std::vector<uint8_t>> packets = stream.packets;
         packets.push_back(kAccessUnitDelimiter);
         for (std::size_t i = 0; i < packets.size(); ++i) {
@@ -115,7 +116,7 @@ TEST_F(LiveStreamTest, TcpStreamDeliversEveryFrameAzimuthAndRate) {
 
 TEST_F(LiveStreamTest, ServerThatClosesAtOnceGivesNoFrame) {
     LoopbackServer server;
-    server.Serve([](int) {});
+    server.Serve([](LoopbackServer::Socket) {});
     ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
     ASSERT_TRUE(WaitForMessage(KESTO_MESSAGE_STATUS, "Tcp video stream connection closed"))
         << Describe();
@@ -129,7 +130,7 @@ TEST_F(LiveStreamTest, StopDuringSteadyStreamingAndAfterAStall) {
     for (bool stall : {false, true}) {
         ClearLog();
         LoopbackServer server;
-        server.Serve([&](int socket) {
+        server.Serve([&](LoopbackServer::Socket socket) {
             std::size_t i = 0;
             while (!server.Stopping()) {
                 if (stall && i == 10) {
@@ -208,7 +209,9 @@ std::vector<std::vector<uint8_t>> ReadRecordingPair(const std::string& raw) {
     return packets;
 }
 
-// Frames FFmpeg's own tools count in a raw H.264 file.
+#if !defined(_WIN32)
+// Frames FFmpeg's own tools count in a raw H.264 file. (Not on Windows: the tests run under
+// Wine there, which has no ffprobe to start through popen.)
 int FfprobeFrameCount(const std::string& raw) {
     const std::string command =
         "ffprobe -v error -f h264 -count_frames -select_streams v:0 "
@@ -221,12 +224,13 @@ int FfprobeFrameCount(const std::string& raw) {
     pclose(pipe);
     return frames;
 }
+#endif
 
 TEST_F(LiveStreamTest, SegmentOfALiveStreamIsAValidPairThatPlaysBack) {
     const GeneratedStream stream = Generate(40);
     const std::string raw = ::testing::TempDir() + "live_segment.bin";
     LoopbackServer server;
-    server.Serve([&](int socket) {
+    server.Serve([&](LoopbackServer::Socket socket) {
         for (std::size_t i = 0; !server.Stopping(); ++i) {
             const auto& packet = stream.packets[i % stream.packets.size()];
             if (!LoopbackServer::SendAll(socket, packet.data(), packet.size())) return;
@@ -244,9 +248,11 @@ TEST_F(LiveStreamTest, SegmentOfALiveStreamIsAValidPairThatPlaysBack) {
     ASSERT_GE(packets[0].size(), 5u);
     EXPECT_EQ(std::vector<uint8_t>(packets[0].begin(), packets[0].begin() + 5),
               (std::vector<uint8_t>{0, 0, 0, 1, 0x67}));
+#if !defined(_WIN32)
     const int probed = FfprobeFrameCount(raw);
     EXPECT_GE(probed,
               static_cast<int>(packets.size()) - 2);  // one frame per packet, give or take a split
+#endif
 
     // Playing the pair back hands the decoder the same stream: the azimuths follow the
     // generated sequence from the segment's first picture on.

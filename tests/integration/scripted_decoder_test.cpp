@@ -12,6 +12,7 @@
 #include "loopback_server.h"
 #include "message_log.h"
 #include "test_decoder_control.h"
+#include "test_platform.h"
 
 namespace kesto::test {
 namespace {
@@ -36,7 +37,7 @@ std::vector<uint8_t> InfoRecord(float azimuth, uint32_t word = 24, uint8_t size 
 class ScriptedDecoderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        setenv("KESTO_DECODER_LIB", TEST_DECODER_PATH, 1);
+        SetDecoderLibrarySetting(TEST_DECODER_PATH);
         InstallRecordingCallbacks();
         ClearLog();
     }
@@ -46,7 +47,7 @@ class ScriptedDecoderTest : public ::testing::Test {
     // ended (after the chunk was processed, or after a failure reported as `endCode`).
     void StreamOneChunk(int32_t endCode = KESTO_MESSAGE_STATUS,
                         const std::string& endText = "Tcp video stream connection closed") {
-        server.Serve([](int socket) {
+        server.Serve([](LoopbackServer::Socket socket) {
             const uint8_t chunk[16] = {0, 0, 0, 1, 9, 0xF0};
             LoopbackServer::SendAll(socket, chunk, sizeof chunk);
         });
@@ -67,22 +68,20 @@ class ScriptedDecoderTest : public ::testing::Test {
 };
 
 TEST_F(ScriptedDecoderTest, MissingLibraryIsReportedByTheWorker) {
-    setenv("KESTO_DECODER_LIB", "/no/such/libdecoder.so", 1);
-    StreamOneChunk(KESTO_MESSAGE_EXCEPTION,
-                   "Unable to load /no/such/libdecoder.so: /no/such/libdecoder.so: cannot open "
-                   "shared object file: No such file or directory");
+    SetDecoderLibrarySetting(NoSuchLibraryPath().c_str());
+    StreamOneChunk(KESTO_MESSAGE_EXCEPTION, MissingLibraryMessage(NoSuchLibraryPath()));
 }
 
 TEST_F(ScriptedDecoderTest, MissingExportIsNamedAndTheNextUseRetries) {
-    setenv("KESTO_DECODER_LIB", INCOMPLETE_DECODER_PATH, 1);
-    server.Serve([](int) {});
+    SetDecoderLibrarySetting(INCOMPLETE_DECODER_PATH);
+    server.Serve([](LoopbackServer::Socket) {});
     ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
     ASSERT_TRUE(WaitFor([](const std::vector<LoggedMessage>& all) {
         for (const auto& m : all) {
             if (m.code == KESTO_MESSAGE_EXCEPTION &&
                 m.text.rfind("Unable to retrieve Decoder function address 'DecoderGetFrame': ",
                              0) == 0 &&
-                m.text.find("undefined symbol: DecoderGetFrame") != std::string::npos) {
+                m.text.find(MissingSymbolText("DecoderGetFrame")) != std::string::npos) {
                 return true;
             }
         }
@@ -91,10 +90,10 @@ TEST_F(ScriptedDecoderTest, MissingExportIsNamedAndTheNextUseRetries) {
     server.Join();
 
     // A failed binding leaves nothing bound: with the complete decoder the next stream works.
-    setenv("KESTO_DECODER_LIB", TEST_DECODER_PATH, 1);
+    SetDecoderLibrarySetting(TEST_DECODER_PATH);
     ClearLog();
     LoopbackServer next;
-    next.Serve([](int) {});
+    next.Serve([](LoopbackServer::Socket) {});
     ASSERT_EQ(StartServerStream("cam", next.Uri().c_str()), KESTO_S_OK);
     EXPECT_TRUE(WaitForMessage(KESTO_MESSAGE_STATUS, "Tcp video stream connection closed"))
         << Describe();

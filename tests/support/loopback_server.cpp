@@ -1,5 +1,9 @@
 #include "loopback_server.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -7,53 +11,127 @@
 #include <unistd.h>
 
 #include <cerrno>
+#endif
+
 #include <chrono>
 #include <stdexcept>
 
 namespace kesto::test {
 
 namespace {
-int ListenOnLoopback(uint16_t& port) {
+using Socket = LoopbackServer::Socket;
+
+// The few calls that differ between Winsock and POSIX sockets.
+#if defined(_WIN32)
+constexpr Socket kNoSocket = INVALID_SOCKET;
+
+// Winsock must be started once per process before the first socket call; it is never cleaned
+// up, so the client library's own start-up and clean-up pairs are tested on top of it.
+void EnsureSockets() {
+    static const int started = [] {
+        WSADATA data{};
+        return WSAStartup(MAKEWORD(2, 2), &data);
+    }();
+    if (started != 0) throw std::runtime_error("WSAStartup failed");
+}
+Socket NewTcpSocket() {
+    EnsureSockets();
+    return ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+}
+void CloseTcpSocket(Socket socket) {
+    ::closesocket(socket);
+}
+bool WaitReadable(Socket socket, int timeoutMs) {
+    WSAPOLLFD waiting{socket, POLLRDNORM, 0};
+    return ::WSAPoll(&waiting, 1, timeoutMs) == 1;
+}
+Socket AcceptConnection(Socket listener) {
+    return ::accept(listener, nullptr, nullptr);
+}
+long SendSome(Socket socket, const uint8_t* bytes, std::size_t size) {
+    const int chunk = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
+    return ::send(socket, reinterpret_cast<const char*>(bytes), chunk, 0);
+}
+bool Interrupted() {
+    return false;
+}
+long ReceiveOnce(Socket socket, void* buffer, std::size_t capacity) {
+    const int chunk = capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity);
+    return ::recv(socket, static_cast<char*>(buffer), chunk, 0);
+}
+#else
+constexpr Socket kNoSocket = ~Socket{0};
+
+Socket NewTcpSocket() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket failed");
+    return fd < 0 ? kNoSocket : static_cast<Socket>(fd);
+}
+void CloseTcpSocket(Socket socket) {
+    ::close(static_cast<int>(socket));
+}
+bool WaitReadable(Socket socket, int timeoutMs) {
+    pollfd waiting{static_cast<int>(socket), POLLIN, 0};
+    return ::poll(&waiting, 1, timeoutMs) == 1;
+}
+Socket AcceptConnection(Socket listener) {
+    const int fd = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    return fd < 0 ? kNoSocket : static_cast<Socket>(fd);
+}
+long SendSome(Socket socket, const uint8_t* bytes, std::size_t size) {
+    return static_cast<long>(::send(static_cast<int>(socket), bytes, size, MSG_NOSIGNAL));
+}
+bool Interrupted() {
+    return errno == EINTR;
+}
+long ReceiveOnce(Socket socket, void* buffer, std::size_t capacity) {
+    ssize_t n;
+    do {
+        n = ::recv(static_cast<int>(socket), buffer, capacity, 0);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+}
+#endif
+
+Socket ListenOnLoopback(uint16_t& port, int backlog = 4) {
+    const Socket socket = NewTcpSocket();
+    if (socket == kNoSocket) throw std::runtime_error("socket failed");
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 4) != 0) {
-        ::close(fd);
+    if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(socket, backlog) != 0) {
+        CloseTcpSocket(socket);
         throw std::runtime_error("bind/listen failed");
     }
     socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
-    return fd;
+    return socket;
 }
 }  // namespace
 
-LoopbackServer::LoopbackServer() {
-    listener = ListenOnLoopback(port);
+LoopbackServer::LoopbackServer(int backlog) {
+    listener = ListenOnLoopback(port, backlog);
 }
 
 LoopbackServer::~LoopbackServer() {
     stopping.store(true);
     Join();
-    if (listener >= 0) ::close(listener);
+    CloseTcpSocket(listener);
 }
 
 std::string LoopbackServer::Uri() const {
     return "tcp://127.0.0.1:" + std::to_string(port);
 }
 
-void LoopbackServer::Serve(std::function<void(int socket)> session) {
+void LoopbackServer::Serve(std::function<void(Socket socket)> session) {
     thread = std::thread([this, session = std::move(session)] {
-        pollfd waiting{listener, POLLIN, 0};
-        if (::poll(&waiting, 1, 10000) != 1) return;
-        const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0) return;
+        if (!WaitReadable(listener, 10000)) return;
+        const Socket connection = AcceptConnection(listener);
+        if (connection == kNoSocket) return;
         session(connection);
-        ::close(connection);
+        CloseTcpSocket(connection);
     });
 }
 
@@ -61,11 +139,11 @@ void LoopbackServer::Join() {
     if (thread.joinable()) thread.join();
 }
 
-bool LoopbackServer::SendAll(int socket, const void* data, std::size_t size) {
+bool LoopbackServer::SendAll(Socket socket, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (size > 0) {
-        const ssize_t sent = ::send(socket, bytes, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
+        const long sent = SendSome(socket, bytes, size);
+        if (sent < 0 && Interrupted()) continue;
         if (sent <= 0) return false;
         bytes += sent;
         size -= static_cast<std::size_t>(sent);
@@ -73,7 +151,11 @@ bool LoopbackServer::SendAll(int socket, const void* data, std::size_t size) {
     return true;
 }
 
-bool LoopbackServer::SendPackets(int socket, const std::vector<std::vector<uint8_t>>& packets,
+long LoopbackServer::ReceiveSome(Socket socket, void* buffer, std::size_t capacity) {
+    return ReceiveOnce(socket, buffer, capacity);
+}
+
+bool LoopbackServer::SendPackets(Socket socket, const std::vector<std::vector<uint8_t>>& packets,
                                  int pauseMs) const {
     for (const auto& packet : packets) {
         if (stopping.load() || !SendAll(socket, packet.data(), packet.size())) return false;
@@ -84,8 +166,8 @@ bool LoopbackServer::SendPackets(int socket, const std::vector<std::vector<uint8
 
 uint16_t UnusedLoopbackPort() {
     uint16_t port = 0;
-    const int fd = ListenOnLoopback(port);
-    ::close(fd);
+    const Socket socket = ListenOnLoopback(port);
+    CloseTcpSocket(socket);
     return port;
 }
 

@@ -1,5 +1,6 @@
 // A one-connection TCP server on 127.0.0.1 with an ephemeral port, for tests that need the
 // other end of a stream: the test decides what the session does with the accepted socket.
+// The same on POSIX sockets and Winsock (which the server starts for itself).
 #pragma once
 
 #include <atomic>
@@ -14,7 +15,12 @@ namespace kesto::test {
 
 class LoopbackServer {
   public:
-    LoopbackServer();
+    // A socket descriptor on POSIX, a SOCKET on Windows.
+    using Socket = std::uintptr_t;
+
+    // `backlog` is listen()'s: 0 lets a connection or two wait to be accepted and leaves
+    // further connection requests unanswered (on Linux, and under Wine).
+    explicit LoopbackServer(int backlog = 4);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -24,20 +30,22 @@ class LoopbackServer {
 
     // Accepts one connection (waiting at most 10 s) and runs `session` with its socket on the
     // server thread; the socket is closed when the session returns.
-    void Serve(std::function<void(int socket)> session);
+    void Serve(std::function<void(Socket socket)> session);
     // Waits for the session to end.
     void Join();
     // Set when the test is done: a session that waits should return.
     bool Stopping() const { return stopping.load(); }
 
     // Writes all bytes; false when the peer is gone.
-    static bool SendAll(int socket, const void* data, std::size_t size);
+    static bool SendAll(Socket socket, const void* data, std::size_t size);
+    // One receive call: bytes received, 0 at end of stream, < 0 on failure.
+    static long ReceiveSome(Socket socket, void* buffer, std::size_t capacity);
     // Sends packets one write each, with a pause between, until done or stopping.
-    bool SendPackets(int socket, const std::vector<std::vector<uint8_t>>& packets,
+    bool SendPackets(Socket socket, const std::vector<std::vector<uint8_t>>& packets,
                      int pauseMs) const;
 
   private:
-    int listener = -1;
+    Socket listener = 0;
     uint16_t port = 0;
     std::thread thread;
     std::atomic<bool> stopping{false};

@@ -119,10 +119,11 @@ KESTO_DECODER_EXPORT void DecoderSetLoggerCallback(DecoderLoggerCallback logger)
 
 // -- control interface for the tests
 
+// A null text lets the next init succeed again.
 KESTO_DECODER_EXPORT void TestDecoderFailInit(const char* errorText) {
     std::lock_guard<std::mutex> guard(state().lock);
-    state().failInit = true;
-    state().failInitText = errorText;
+    state().failInit = errorText != nullptr;
+    state().failInitText = errorText != nullptr ? errorText : "";
 }
 
 KESTO_DECODER_EXPORT void TestDecoderQueueSei(const uint8_t* data, int size) {

@@ -1,31 +1,26 @@
 #include "test_decoder_control.h"
 
-#include <dlfcn.h>
-
 #include <stdexcept>
 
 namespace kesto::test {
 
 namespace {
 template <typename Fn>
-void Resolve(void* library, const char* name, Fn& target) {
-    target = reinterpret_cast<Fn>(dlsym(library, name));
+void Resolve(const LoadedLibrary& library, const char* name, Fn& target) {
+    target = reinterpret_cast<Fn>(library.Symbol(name));
     if (target == nullptr) throw std::runtime_error(std::string("test decoder lacks ") + name);
 }
 }  // namespace
 
-TestDecoderControl::TestDecoderControl(const std::string& path)
-    : library(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-    if (library == nullptr) throw std::runtime_error("cannot load test decoder " + path);
+TestDecoderControl::TestDecoderControl(const std::string& path) : library(path) {
+    if (!library.Loaded()) {
+        throw std::runtime_error("cannot load test decoder " + path + ": " + library.Error());
+    }
     Resolve(library, "TestDecoderFailInit", failInit);
     Resolve(library, "TestDecoderQueueSei", queueSei);
     Resolve(library, "TestDecoderQueueFrame", queueFrame);
     Resolve(library, "TestDecoderLog", log);
     Resolve(library, "TestDecoderCounts", counts);
-}
-
-TestDecoderControl::~TestDecoderControl() {
-    dlclose(library);
 }
 
 void TestDecoderControl::FailInit(const char* errorText) const {

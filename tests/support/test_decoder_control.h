@@ -1,9 +1,11 @@
 // The test decoder's control functions, resolved by tests from the same loaded library the
-// client binds (dlopen of the same path returns the same instance).
+// client binds (loading the same path again returns the same instance, on POSIX and Windows).
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "test_platform.h"
 
 extern "C" {
 struct TestDecoderCountsResult {
@@ -20,7 +22,6 @@ class TestDecoderControl {
   public:
     // Loads the test decoder at `path` (the same file the client is told to load).
     explicit TestDecoderControl(const std::string& path);
-    ~TestDecoderControl();
 
     void FailInit(const char* errorText) const;
     void QueueSei(const uint8_t* data, int size) const;
@@ -29,7 +30,7 @@ class TestDecoderControl {
     TestDecoderCountsResult Counts() const;
 
   private:
-    void* library;
+    LoadedLibrary library;
     void (*failInit)(const char*);
     void (*queueSei)(const uint8_t*, int);
     void (*queueFrame)(int, uint8_t);

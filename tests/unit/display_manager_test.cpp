@@ -10,8 +10,8 @@ namespace {
 
 class RecordingRenderer : public CRenderer {
   public:
-    int32_t Render() override { return 0; }
-    int32_t ResizeTexture(unsigned width, unsigned height) override {
+    HRESULT Render() override { return S_OK; }
+    HRESULT ResizeTexture(unsigned width, unsigned height) override {
         calls.push_back("resize " + std::to_string(width) + "x" + std::to_string(height));
         return 0;
     }
@@ -86,6 +86,16 @@ TEST(DeliverFrame, AMissingRendererKeepsTheChangesPendingAndSkipsTheUpload) {
     EXPECT_EQ(display.pendingChanges, ZoomFactorChanged);
     EXPECT_EQ(renderers[0]->zoomFactor.load(), 3.0);
     EXPECT_TRUE(renderers[0]->calls.empty());
+}
+
+TEST(DeliverFrame, ARendererArrayNotYetMadeKeepsTheChangesPending) {
+    // The state a refused window class leaves: the Direct3D object counted its adapters,
+    // but no renderer array exists.
+    CDisplayManager display;
+    display.adapterCount = 2;
+    display.pendingChanges = SnapshotRequested;
+    display.DeliverFrame(kPixel, 1, 0.0);
+    EXPECT_EQ(display.pendingChanges, static_cast<uint32_t>(SnapshotRequested));
 }
 
 TEST(GetDisplayManager, CreatesOneInstanceWithItsInitialValues) {

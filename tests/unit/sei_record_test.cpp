@@ -41,6 +41,19 @@ TEST(ReadSeiSize, AddsRunsOfFFAndReportsACutShortField) {
     EXPECT_EQ(size.remaining, -1);
 }
 
+// The unit is as long as the stream makes it: a size field of more 0xFF bytes than an int
+// can count in 255s must not overflow (signed overflow; UBSan reports it in the asan preset).
+TEST(ReadSeiSize, AnOverlongRunOfFFStaysLargerThanTheUnit) {
+    std::vector<uint8_t> unit(8500000, 0xFF);
+    unit[0] = kUserDataUnregistered;
+    unit.back() = 0x10;
+    const SeiSize size = readSeiSize(unit.data() + 1, static_cast<int>(unit.size()) - 1);
+    EXPECT_EQ(size.remaining, 0);
+    EXPECT_GT(size.size, 2000000000);
+    EXPECT_EQ(ParseKestoInfoRecord(unit.data(), static_cast<int>(unit.size())).result,
+              KestoInfoResult::SizeMismatch);
+}
+
 TEST(KestoInfoRecord, ReadsTheAzimuthOfAValidRecord) {
     const auto unit = Record(1.25f);
     const KestoInfo info = ParseKestoInfoRecord(unit.data(), static_cast<int>(unit.size()));

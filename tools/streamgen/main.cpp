@@ -27,10 +27,12 @@ constexpr const char* kUsage =
     "  --gop N                IDR interval in pictures (default 30)\n"
     "  --crf N                constant quality 0..51 (default 23)\n"
     "  --bitrate N            average bits per second instead of constant quality\n"
+    "  --slices N             slices per picture, 1..side/16 (default 1)\n"
     "  --azimuth-start RAD    azimuth of the first picture (default 0)\n"
     "  --azimuth-step RAD     azimuth increment per picture (default 0.01); values are\n"
     "                         written as computed, not wrapped into one turn\n"
     "  --no-azimuth           leave the azimuth record out\n"
+    "  --keep-encoder-sei     keep libx264's own SEI units (its version banner)\n"
     "  --no-sidecar           write the raw file only\n"
     "  --help                 show this text\n";
 
@@ -109,6 +111,8 @@ Arguments Parse(int argc, char** argv) {
             args.generator.crf = static_cast<int>(ParseInteger(option, takeValue(), 0, 51));
         } else if (option == "--bitrate") {
             args.generator.bitrate = ParseInteger(option, takeValue(), 1, 1000000000);
+        } else if (option == "--slices") {
+            args.generator.slices = static_cast<int>(ParseInteger(option, takeValue(), 1, 256));
         } else if (option == "--azimuth-start") {
             args.azimuthStart = ParseReal(option, takeValue());
         } else if (option == "--azimuth-step") {
@@ -116,6 +120,9 @@ Arguments Parse(int argc, char** argv) {
         } else if (option == "--no-azimuth") {
             flag();
             args.generator.azimuthRecord = false;
+        } else if (option == "--keep-encoder-sei") {
+            flag();
+            args.generator.keepEncoderSei = true;
         } else if (option == "--no-sidecar") {
             flag();
             args.sidecar = false;

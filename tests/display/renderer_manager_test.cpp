@@ -1,0 +1,186 @@
+// The renderer manager through the display exports: surfaces and their settings, adapter
+// choice, device loss, failures on the way, and the end of the display.
+#include "display/display_manager.h"
+#include "display_fixture.h"
+#include "kesto/video_client.h"
+#include "message_log.h"
+#include "platform/soft_d3d9/soft_d3d9_control.h"
+
+namespace kesto::test {
+namespace {
+
+D3DSURFACE_DESC Describe(IDirect3DSurface9* surface) {
+    D3DSURFACE_DESC description = {};
+    EXPECT_EQ(surface->GetDesc(&description), D3D_OK);
+    return description;
+}
+
+using RendererManager = DisplayTest;
+
+TEST_F(RendererManager, TheFirstSurfaceIsTheDefaultOneAndIsKept) {
+    IDirect3DSurface9* surface = Surface();
+    const D3DSURFACE_DESC description = Describe(surface);
+    EXPECT_EQ(description.Width, 1024u);
+    EXPECT_EQ(description.Height, 1024u);
+    EXPECT_EQ(description.Format, D3DFMT_X8R8G8B8);
+    EXPECT_EQ(description.MultiSampleType, D3DMULTISAMPLE_NONE);
+    const auto devices = soft_d3d9::CreatedDevices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].adapter, 0u);
+    EXPECT_TRUE(devices[0].extended);
+    EXPECT_EQ(devices[0].behaviorFlags, 0x46u);
+    EXPECT_FALSE(soft_d3d9::CreatedRenderTargets()[0].lockable);
+
+    EXPECT_EQ(Surface(), surface);
+    SetSize(1024, 1024);
+    SetAlpha(0);
+    SetNumDesiredSamples(0);
+    EXPECT_EQ(Surface(), surface);
+    EXPECT_EQ(soft_d3d9::CallCount("CreateRenderTarget"), 1u);
+
+    SetSize(640, 480);
+    SetAlpha(1);
+    const D3DSURFACE_DESC changed = Describe(Surface());
+    EXPECT_EQ(changed.Width, 640u);
+    EXPECT_EQ(changed.Height, 480u);
+    EXPECT_EQ(changed.Format, D3DFMT_A8R8G8B8);
+    SetAlpha(2);  // still alpha: nothing to remake
+    Surface();
+    EXPECT_EQ(soft_d3d9::CallCount("CreateRenderTarget"), 2u);
+}
+
+TEST_F(RendererManager, MultisamplingNeedsTheExtendedObjectAndSupport) {
+    SetNumDesiredSamples(4);
+    EXPECT_EQ(Describe(Surface()).MultiSampleType, D3DMULTISAMPLE_4_SAMPLES);
+
+    // Unsupported on the first of two adapters: lowered once, for both, and it stays lowered.
+    soft_d3d9::SetAdapterMonitors({{0, 0, 1920, 1080}, {1920, 0, 3840, 1080}});
+    DestroyD3D();
+    SetNumDesiredSamples(8);
+    EXPECT_EQ(Describe(Surface()).MultiSampleType, D3DMULTISAMPLE_NONE);
+    EXPECT_EQ(soft_d3d9::CallCount("CheckDeviceMultiSampleType"), 2u);  // 4 above, 8 here
+    EXPECT_EQ(GetDisplayManager()->desiredSamples, 0u);
+    const auto targets = soft_d3d9::CreatedRenderTargets();
+    ASSERT_EQ(targets.size(), 3u);
+    EXPECT_EQ(targets[2].multiSample, D3DMULTISAMPLE_NONE);  // the second adapter's
+
+    // No extended object: plain, lockable surfaces without multisampling.
+    DestroyD3D();
+    soft_d3d9::Reset();
+    soft_d3d9::SetExtendedAvailable(false);
+    SetNumDesiredSamples(4);
+    EXPECT_EQ(Describe(Surface()).MultiSampleType, D3DMULTISAMPLE_NONE);
+    EXPECT_EQ(GetDisplayManager()->desiredSamples, 0u);
+    EXPECT_EQ(soft_d3d9::CallCount("CheckDeviceMultiSampleType"), 0u);
+    EXPECT_FALSE(soft_d3d9::CreatedDevices()[0].extended);
+    EXPECT_TRUE(soft_d3d9::CreatedRenderTargets()[0].lockable);
+}
+
+TEST_F(RendererManager, SetAdapterFollowsTheMonitorUnderThePoint) {
+    soft_d3d9::SetAdapterMonitors({{0, 0, 1920, 1080}, {1920, 0, 3840, 1080}});
+    IDirect3DSurface9* first = Surface();
+    EXPECT_EQ(SetAdapter(KestoPoint{2000, 500}), KESTO_S_OK);
+    IDirect3DSurface9* second = Surface();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(SetAdapter(KestoPoint{-5000, 500}), KESTO_S_OK);  // on no monitor
+    EXPECT_EQ(Surface(), second);
+    SetAdapter(KestoPoint{100, 100});
+    EXPECT_EQ(Surface(), first);
+    EXPECT_EQ(soft_d3d9::CallCount("CreateRenderTarget"), 2u);
+}
+
+TEST_F(RendererManager, ALostDeviceIsRebuiltByTheCallThatNoticesIt) {
+    Surface();
+    soft_d3d9::LoseDevices();
+    Surface();
+    EXPECT_EQ(soft_d3d9::CreatedDevices().size(), 2u);
+    EXPECT_EQ(Render(), KESTO_S_OK);
+
+    // While the device cannot be made again: 0 and no surface, then recovery.
+    soft_d3d9::LoseDevices();
+    soft_d3d9::FailNextCall("CreateDeviceEx", D3DERR_DEVICELOST);
+    IDirect3DSurface9* surface = reinterpret_cast<IDirect3DSurface9*>(1);
+    EXPECT_EQ(GetBackBufferNoRef(&surface), KESTO_S_OK);
+    EXPECT_EQ(surface, nullptr);
+    Surface();
+
+    // SetAdapter notices a loss too and releases everything; Render then draws nothing.
+    soft_d3d9::LoseDevices();
+    SetAdapter(KestoPoint{0, 0});
+    EXPECT_EQ(soft_d3d9::LiveObjects(), 0u) << soft_d3d9::DescribeLiveObjects();
+    EXPECT_EQ(Render(), KESTO_S_OK);
+    Surface();
+}
+
+TEST_F(RendererManager, FailuresOnTheWayLeaveARecoverableState) {
+    soft_d3d9::SetCaps(true, true, true);  // power-of-two textures only
+    IDirect3DSurface9* surface = nullptr;
+    EXPECT_EQ(GetBackBufferNoRef(&surface), KESTO_E_FAIL);
+    EXPECT_EQ(surface, nullptr);
+    soft_d3d9::SetCaps(true, true, false);
+    Surface();
+
+    SetAlpha(1);
+    soft_d3d9::FailNextCall("CheckDeviceFormat", D3DERR_NOTAVAILABLE);
+    EXPECT_EQ(GetBackBufferNoRef(&surface), KESTO_E_FAIL);
+    EXPECT_EQ(Describe(Surface()).Format, D3DFMT_A8R8G8B8);
+}
+
+// A renderer that fails to initialize, and a window class that cannot be registered, leave
+// partial renderer sets; frames and snapshot requests meanwhile must not reach a missing
+// renderer, and the next GetBackBufferNoRef starts over.
+TEST_F(RendererManager, PartialRendererSetsAreMadeAnew) {
+    const auto frame = MakeFrame(8, [](unsigned, unsigned) { return kRed; });
+    SaveVideoFrameRawToDisk("unused.jpg");
+    soft_d3d9::FailNextCall("CreateVertexBuffer", E_OUTOFMEMORY);
+    IDirect3DSurface9* surface = nullptr;
+    EXPECT_EQ(GetBackBufferNoRef(&surface), E_OUTOFMEMORY);
+    Deliver(frame, 0.0);
+    EXPECT_EQ(Render(), KESTO_S_OK);
+    EXPECT_NE(GetDisplayManager()->pendingChanges, 0u);
+    Surface();
+
+    DestroyD3D();
+    SaveVideoFrameRawToDisk("unused.jpg");
+    soft_d3d9::FailWindowClassRegistration(true);
+    EXPECT_EQ(GetBackBufferNoRef(&surface), KESTO_E_FAIL);
+    Deliver(frame, 0.0);
+    soft_d3d9::FailWindowClassRegistration(false);
+    Surface();
+    Deliver(frame, 0.0);
+    EXPECT_EQ(GetDisplayManager()->pendingChanges, 0u);
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_FRAME_READY), 1u);
+}
+
+TEST_F(RendererManager, RenderFailuresPassThroughExceptALostDevice) {
+    EXPECT_EQ(Render(), KESTO_S_OK);  // before any surface: nothing made, nothing drawn
+    EXPECT_EQ(soft_d3d9::LiveObjects(), 0u);
+    EXPECT_EQ(soft_d3d9::CallCount("BeginScene"), 0u);
+
+    Surface();
+    soft_d3d9::FailNextCall("DrawPrimitive", E_FAIL);
+    EXPECT_EQ(Render(), KESTO_E_FAIL);
+    soft_d3d9::FailNextCall("BeginScene", D3DERR_DEVICELOST);
+    EXPECT_EQ(Render(), KESTO_S_OK);
+}
+
+TEST_F(RendererManager, DestroyD3DEndsTheDisplayAndANewOneStartsAfresh) {
+    SetSize(300, 200);
+    SetCurrentZoomFactor(3.0);
+    Surface();
+    DestroyD3D();
+    EXPECT_EQ(soft_d3d9::LiveObjects(), 0u) << soft_d3d9::DescribeLiveObjects();
+    EXPECT_EQ(soft_d3d9::LiveWindows(), 0u);
+    DestroyD3D();
+
+    SetAlpha(0);
+    const auto display = GetDisplayManager();
+    EXPECT_EQ(display->surfaceWidth, 1024u);
+    EXPECT_EQ(display->frameWidth, 512u);
+    EXPECT_EQ(display->zoomFactor, 0.0);
+    EXPECT_EQ(display->d3d, nullptr);
+    EXPECT_EQ(Describe(Surface()).Width, 1024u);
+}
+
+}  // namespace
+}  // namespace kesto::test

@@ -1,0 +1,222 @@
+// Frame snapshots: the extension rule and the pixel conversion as pure functions, and whole
+// snapshots through the exports, read back with stb_image.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "display/snapshot.h"
+#include "display_fixture.h"
+#include "kesto/video_client.h"
+#include "message_log.h"
+#include "platform/soft_d3d9/soft_d3d9_control.h"
+
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb/stb_image.h>
+
+namespace kesto::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SnapshotPath, TheExtensionFollowsTheLastDotInAnyCase) {
+    const struct {
+        const char* path;
+        const char* extension;
+        SnapshotFormat format;
+    } cases[] = {
+        {"C:\\shots\\frame.PNG", "png", SnapshotFormat::Png},
+        {"frame.Bmp", "bmp", SnapshotFormat::Bmp},
+        {"frame.bmp.png", "png", SnapshotFormat::Png},
+        {"frame.jpg", "jpg", SnapshotFormat::None},
+        {"C:\\shots.old\\frame", "old\\frame", SnapshotFormat::None},
+        {"/tmp/shots.old/frame", "old/frame", SnapshotFormat::None},
+        {"frame.", "", SnapshotFormat::None},
+        {"frame", "", SnapshotFormat::None},
+        {"frame.pngx", "pngx", SnapshotFormat::None},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SnapshotExtension(c.path), c.extension) << c.path;
+        EXPECT_EQ(SnapshotFormatOf(c.path), c.format) << c.path;
+    }
+}
+
+// The straightforward per-pixel rule the tiled, parallel conversion must reproduce.
+std::vector<uint8_t> ConvertNaively(const std::vector<uint8_t>& texture, std::size_t pitch,
+                                    unsigned width, unsigned height) {
+    std::vector<uint8_t> image(static_cast<std::size_t>(width) * height * 4);
+    for (unsigned i = 0; i < height; ++i) {
+        for (unsigned j = 0; j < width; ++j) {
+            const uint8_t* p = &texture[i * pitch + j * 4];
+            uint8_t* q = &image[((width - 1 - j) * static_cast<std::size_t>(height) + i) * 4];
+            q[0] = p[2];
+            q[1] = p[1];
+            q[2] = p[0];
+            q[3] = p[3];
+        }
+    }
+    return image;
+}
+
+TEST(SnapshotConversion, MatchesThePerPixelRuleAtAnySizeAndPitch) {
+    const struct {
+        unsigned width, height, padding;
+    } cases[] = {{1, 1, 0},    {5, 5, 12},  {31, 31, 0}, {33, 33, 4},
+                 {70, 70, 64}, {40, 24, 8}, {24, 40, 0}};
+    for (const auto& c : cases) {
+        const std::size_t pitch = c.width * 4 + c.padding;
+        std::vector<uint8_t> texture(pitch * c.height);
+        for (std::size_t k = 0; k < texture.size(); ++k)
+            texture[k] = static_cast<uint8_t>(k * 7 + k / 251);
+        // One guard pixel after the image catches a write outside it.
+        std::vector<uint8_t> image(static_cast<std::size_t>(c.width) * c.height * 4 + 4, 0xEE);
+        ConvertTextureToImage(texture.data(), pitch, c.width, c.height, image.data());
+        const std::vector<uint8_t> guard(image.end() - 4, image.end());
+        image.resize(image.size() - 4);
+        EXPECT_EQ(image, ConvertNaively(texture, pitch, c.width, c.height))
+            << c.width << "x" << c.height;
+        EXPECT_EQ(guard, std::vector<uint8_t>(4, 0xEE));
+    }
+}
+
+TEST(SnapshotConversion, BmpPixelsAreBlendedOverMagentaByTheFourthByte) {
+    const uint8_t rgba[] = {0x30, 0x20, 0x10, 0xFF, 0x30, 0x20, 0x10, 0x00, 0x00, 0xFF, 0x00, 0x80};
+    uint8_t rgb[9] = {};
+    BlendOverMagenta(rgba, 3, rgb);
+    const uint8_t expected[] = {0x30, 0x20, 0x10, 0xFF, 0x00, 0xFF, 0x7F, 0x80, 0x7F};
+    EXPECT_EQ(std::vector<uint8_t>(rgb, rgb + 9), std::vector<uint8_t>(expected, expected + 9));
+}
+
+class Snapshot : public DisplayTest {
+  protected:
+    void SetUp() override {
+        DisplayTest::SetUp();
+        folder = fs::temp_directory_path() /
+                 ("kesto_snapshot_" +
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override {
+        fs::remove_all(folder);
+        DisplayTest::TearDown();
+    }
+    std::string Path(const std::string& name) const { return (folder / name).string(); }
+    // Requests a snapshot and delivers the frame that writes it (from the texture as it was).
+    void Snap(const std::string& path) {
+        SaveVideoFrameRawToDisk(path.c_str());
+        Deliver(MakeFrame(side, [](unsigned, unsigned) { return 0u; }), 0.0);
+    }
+
+    fs::path folder;
+    unsigned side = 16;
+};
+
+struct Image {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+    const uint8_t* At(int row, int column) const { return &rgba[(row * width + column) * 4]; }
+};
+
+Image Load(const std::string& path) {
+    Image image;
+    int components = 0;
+    uint8_t* data = stbi_load(path.c_str(), &image.width, &image.height, &components, 4);
+    if (data == nullptr) {
+        ADD_FAILURE() << "cannot read " << path;
+        return image;
+    }
+    image.rgba.assign(data, data + image.width * image.height * 4);
+    stbi_image_free(data);
+    return image;
+}
+
+TEST_F(Snapshot, ShowsTheFrameTransposedInPngAndBmp) {
+    Surface();
+    for (uint32_t fourth : {0x40u, 0xFFu}) {
+        // Texture row 0, column 5 and, to tell the two apart, row 5, column 0.
+        Deliver(MakeFrame(side,
+                          [&](unsigned row, unsigned column) -> uint32_t {
+                              if (row == 0 && column == 5) return fourth << 24 | 0x302010u;
+                              if (row == 5 && column == 0) return 0xFF0A0B0Cu;
+                              return 0xFF000000u;
+                          }),
+                0.0);
+        const std::string path = Path(fourth == 0xFF ? "frame.bmp" : "frame.png");
+        Snap(path);
+        const Image image = Load(path);
+        ASSERT_EQ(image.width, static_cast<int>(side));
+        ASSERT_EQ(image.height, static_cast<int>(side));
+        const uint8_t* shown = image.At(5, 0);
+        EXPECT_EQ(std::vector<uint8_t>(shown, shown + 4),
+                  (std::vector<uint8_t>{0x30, 0x20, 0x10, static_cast<uint8_t>(fourth)}))
+            << path;
+        EXPECT_EQ(image.At(0, 5)[0], 0x0A) << path;
+    }
+    // A 24-bit BMP with the 40-byte information header.
+    std::ifstream bmp(Path("frame.bmp"), std::ios::binary);
+    std::vector<char> header(30);
+    bmp.read(header.data(), 30);
+    EXPECT_EQ(header[14], 40);
+    EXPECT_EQ(header[28], 24);
+}
+
+// Which extensions count is the pure test above; here: the file really is of that format.
+TEST_F(Snapshot, TheExtensionChoosesTheFormatOrNothing) {
+    Surface();
+    Deliver(MakeFrame(side, [](unsigned, unsigned) { return 0xFF102030u; }), 0.0);
+    for (const char* name : {"upper.PNG", "mixed.Bmp", "photo.jpg", "trailing."}) Snap(Path(name));
+    std::ifstream png(Path("upper.PNG"), std::ios::binary);
+    std::ifstream bmp(Path("mixed.Bmp"), std::ios::binary);
+    std::string magic(4, '\0');
+    png.read(&magic[0], 4);
+    EXPECT_EQ(magic, "\x89PNG");
+    bmp.read(&magic[0], 2);
+    EXPECT_EQ(magic.substr(0, 2), "BM");
+    EXPECT_FALSE(fs::exists(Path("photo.jpg")));
+    EXPECT_FALSE(fs::exists(Path("trailing.")));
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
+}
+
+TEST_F(Snapshot, AFileThatCannotBeWrittenIsReportedWithItsPath) {
+    Surface();
+    Deliver(MakeFrame(side, [](unsigned, unsigned) { return 0u; }), 0.0);
+    const std::string png = Path("missing/frame.png");
+    const std::string bmp = Path("missing/frame.bmp");
+    Snap(png);
+    Snap(bmp);
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR,
+                           "Write png format encountered an error. Failed to write to: " + png))
+        << Describe();
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR,
+                           "Write bitmap encountered an error. Failed to write to: " + bmp))
+        << Describe();
+}
+
+TEST_F(Snapshot, OnlyTheLastRequestBeforeAFrameIsWritten) {
+    Surface();
+    SaveVideoFrameRawToDisk(Path("first.png").c_str());
+    Snap(Path("second.png"));
+    EXPECT_FALSE(fs::exists(Path("first.png")));
+    EXPECT_TRUE(fs::exists(Path("second.png")));
+}
+
+TEST_F(Snapshot, ARequestBeforeAnyRendererWaitsForTheFirstFrameAfterThem) {
+    Snap(Path("early.png"));  // no renderers: the frame is dropped, the request waits
+    EXPECT_FALSE(fs::exists(Path("early.png")));
+    Surface();
+    Deliver(MakeFrame(side, [](unsigned, unsigned) { return 0u; }), 0.0);
+    // Taken from the texture made for this frame's size, before the frame went in.
+    EXPECT_EQ(Load(Path("early.png")).width, static_cast<int>(side));
+
+    // Renderers made anew after a device loss take the frame size with the next frame too.
+    soft_d3d9::LoseDevices();
+    Surface();
+    Snap(Path("rebuilt.png"));
+    EXPECT_EQ(Load(Path("rebuilt.png")).width, static_cast<int>(side));
+}
+
+}  // namespace
+}  // namespace kesto::test

@@ -1,0 +1,119 @@
+// The decoder-path setting (environment variable / registry value) and the loader's system
+// texts, per platform backend.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "platform/dynamic_library.h"
+#include "platform/file_system.h"
+#include "platform/settings.h"
+#include "test_platform.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace kesto::platform {
+namespace {
+
+using test::SetDecoderLibrarySetting;
+
+#if defined(_WIN32)
+// 260 bytes of UTF-16 with the terminating zero that RegSetValueEx stores.
+constexpr std::size_t kLongestPath = 129;
+const char* const kSystemLibrary = "kernel32.dll";
+#else
+constexpr std::size_t kLongestPath = 260;
+const char* const kSystemLibrary = "libc.so.6";
+#endif
+
+class DecoderLibrarySetting : public ::testing::Test {
+  protected:
+    void TearDown() override { SetDecoderLibrarySetting(nullptr); }
+};
+
+TEST_F(DecoderLibrarySetting, UsedUpToTheLengthLimitAndIgnoredBeyond) {
+    SetDecoderLibrarySetting(nullptr);
+    EXPECT_FALSE(ConfiguredDecoderLibraryPath().has_value());
+
+    const std::string path = "decoders" + std::string(1, PathSeparator()) + "mine.dll";
+    SetDecoderLibrarySetting(path.c_str());
+    EXPECT_EQ(ConfiguredDecoderLibraryPath(), path);
+
+    const std::string longest(kLongestPath, 'p');
+    SetDecoderLibrarySetting(longest.c_str());
+    EXPECT_EQ(ConfiguredDecoderLibraryPath(), longest);
+
+    SetDecoderLibrarySetting((longest + "p").c_str());
+    EXPECT_FALSE(ConfiguredDecoderLibraryPath().has_value());
+}
+
+#if defined(_WIN32)
+void SetRawValue(DWORD type, const void* data, DWORD size) {
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Corvexa\\Kesto", "MalvoVideoDecoderLib",
+                              type, data, size),
+              ERROR_SUCCESS);
+}
+
+TEST_F(DecoderLibrarySetting, OnlyAPlainStringCounts) {
+    const char expandable[] = "%SystemRoot%\\decoder.dll";
+    SetRawValue(REG_EXPAND_SZ, expandable, sizeof expandable);
+    EXPECT_FALSE(ConfiguredDecoderLibraryPath().has_value());
+    const DWORD number = 7;
+    SetRawValue(REG_DWORD, &number, sizeof number);
+    EXPECT_FALSE(ConfiguredDecoderLibraryPath().has_value());
+}
+
+TEST_F(DecoderLibrarySetting, StringStoredWithoutItsZeroIsUsedWholeOrNotAtAll) {
+    // 130 characters stored without a terminating zero fill the 260 bytes exactly. Windows
+    // hands back exactly the bytes stored, so the path is used; Wine counts a terminating zero
+    // it adds itself and answers ERROR_MORE_DATA, so the default applies. Never a path cut
+    // short or running on past the data.
+    const std::wstring path(130, L'q');
+    SetRawValue(REG_SZ, path.data(), static_cast<DWORD>(path.size() * sizeof(wchar_t)));
+    const auto configured = ConfiguredDecoderLibraryPath();
+    if (configured) {
+        EXPECT_EQ(*configured, std::string(130, 'q'));
+    }
+}
+#endif
+
+TEST(DynamicLibrary, FailuresCarryTheSystemsText) {
+    std::string untouched = "unset";
+    std::thread([&] { untouched = LastLoaderErrorText(); }).join();
+    EXPECT_EQ(untouched, "");  // no failure on this thread yet: no text
+
+    EXPECT_EQ(LoadDynamicLibrary(test::NoSuchLibraryPath()), nullptr);
+    const std::string missingFile = LastLoaderErrorText();
+    EXPECT_EQ("Unable to load " + test::NoSuchLibraryPath() + ": " + missingFile,
+              test::MissingLibraryMessage(test::NoSuchLibraryPath()));
+#if defined(_WIN32)
+    // FormatMessageA's text is passed on as it comes, with the line end of the message table.
+    ASSERT_GE(missingFile.size(), 3u);
+    EXPECT_EQ(missingFile.substr(missingFile.size() - 2), "\r\n");
+#endif
+
+    const LibraryHandle system = LoadDynamicLibrary(kSystemLibrary);
+    ASSERT_NE(system, nullptr) << LastLoaderErrorText();
+    EXPECT_EQ(FindLibrarySymbol(system, "KestoNoSuchFunction"), nullptr);
+    EXPECT_NE(LastLoaderErrorText().find(test::MissingSymbolText("KestoNoSuchFunction")),
+              std::string::npos)
+        << LastLoaderErrorText();
+    FreeDynamicLibrary(system);
+}
+
+TEST(FileSystem, OnlyExistingFilesCount) {
+    const std::string dir = ::testing::TempDir();
+    const std::string file = dir + "file_system_test.bin";
+    std::ofstream(file, std::ios::binary) << "x";
+    EXPECT_TRUE(IsExistingFile(file));
+    EXPECT_FALSE(IsExistingFile(dir));
+    EXPECT_FALSE(IsExistingFile(dir.substr(0, dir.size() - 1)));  // without the separator
+    EXPECT_FALSE(IsExistingFile(file + ".missing"));
+    EXPECT_FALSE(IsExistingFile(""));
+}
+
+}  // namespace
+}  // namespace kesto::platform

@@ -1,0 +1,202 @@
+// What a host may get wrong: calling the stream exports from inside a callback, passing null
+// strings, and calling exports after DestroyClient or DestroyD3D. Each is refused or
+// harmless as the public header says, and the stream is not disturbed by it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kesto/video_client.h"
+#include "loopback_server.h"
+#include "message_log.h"
+#include "reliability_support.h"
+#include "test_decoder_control.h"
+#include "test_platform.h"
+
+namespace kesto::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+class HostMisuseTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetDecoderLibrarySetting(TEST_DECODER_PATH);
+        InstallRecordingCallbacks();
+        ClearLog();
+    }
+    void TearDown() override {
+        InstallRecordingCallbacks();
+        DestroyClient();
+    }
+
+    // A server that sends generated packets every 5 ms until the test ends.
+    void ServePackets(LoopbackServer& target) {
+        static const std::vector<Packet> packets = GeneratePackets(8);
+        target.Serve([&target](LoopbackServer::Socket socket) {
+            for (std::size_t i = 0; !target.Stopping(); ++i) {
+                const Packet& p = packets[i % packets.size()];
+                if (!LoopbackServer::SendAll(socket, p.data(), p.size())) return;
+                std::this_thread::sleep_for(milliseconds(5));
+            }
+        });
+    }
+
+    // True when the decoder is still being fed a while later.
+    static bool StillReceiving(const TestDecoderControl& decoder) {
+        const long long before = decoder.Counts().bytesFed;
+        std::this_thread::sleep_for(milliseconds(200));
+        return decoder.Counts().bytesFed > before;
+    }
+};
+
+// -- calls from inside a callback, on the worker thread
+
+struct ReentrantCall {
+    const char* name;
+    std::function<int32_t()> call;  // the export; its result, or 0 for void exports
+    int32_t result;
+    int32_t code;
+    const char* prefix;
+};
+
+std::atomic<int> reentrantIndex{-1};
+std::atomic<int32_t> reentrantResult{1};
+std::atomic<bool> reentrantDone{false};
+
+const std::vector<ReentrantCall>& ReentrantCalls() {
+    static const std::vector<ReentrantCall> calls = {
+        {"StopServerStream", [] { return StopServerStream("cam"); }, KESTO_E_FAIL,
+         KESTO_MESSAGE_ERROR, "Error stopping stream: Resource deadlock"},
+        {"DestroyClient",
+         [] {
+             DestroyClient();
+             return 0;
+         },
+         0, KESTO_MESSAGE_ERROR, "Error destroying client: Resource deadlock"},
+        {"StartServerStream", [] { return StartServerStream("cam", "tcp://127.0.0.1:1"); },
+         KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, "Error starting stream: Resource deadlock"},
+    };
+    return calls;
+}
+
+void KESTO_CALL CallingMessageCallback(int32_t code, const char* text, int64_t timeMs) {
+    RecordMessage(code, text, timeMs);
+    if (code == KESTO_MESSAGE_INFO && text != nullptr &&
+        std::strcmp(text, "After decoder instantiation") == 0 && !reentrantDone.exchange(true)) {
+        reentrantResult.store(
+            ReentrantCalls()[static_cast<std::size_t>(reentrantIndex.load())].call());
+    }
+}
+
+TEST_F(HostMisuseTest, StreamCallsFromACallbackAreRefusedWithoutHanging) {
+    TestDecoderControl decoder(TEST_DECODER_PATH);
+    for (std::size_t i = 0; i < ReentrantCalls().size(); ++i) {
+        const ReentrantCall& c = ReentrantCalls()[i];
+        SCOPED_TRACE(c.name);
+        ClearLog();
+        reentrantIndex.store(static_cast<int>(i));
+        reentrantDone.store(false);
+        reentrantResult.store(1);
+        LoopbackServer server;
+        ServePackets(server);
+        SetCallbackFunc(&CallingMessageCallback);
+        ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
+        for (int wait = 0; wait < 500 && reentrantResult.load() == 1; ++wait) {
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        EXPECT_EQ(reentrantResult.load(), c.result);
+        EXPECT_TRUE(WaitFor([&](const std::vector<LoggedMessage>& all) {
+            for (const auto& m : all) {
+                if (m.code == c.code && m.text.rfind(c.prefix, 0) == 0) return true;
+            }
+            return false;
+        })) << Describe();
+        // The refused call has still raised the stop flag (it is raised before the join is
+        // tried, and never cleared), so the worker ends after its chunk; the host's own stop
+        // then joins it at once.
+        InstallRecordingCallbacks();
+        EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
+    }
+}
+
+// -- null strings
+
+TEST_F(HostMisuseTest, NullStringsAreIgnoredWhileAStreamRuns) {
+    TestDecoderControl decoder(TEST_DECODER_PATH);
+    LoopbackServer server;
+    ServePackets(server);
+    ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
+    ASSERT_TRUE(PollUntil([] { return GetStreamStat("cam", "bps") > 0; }));
+    ClearLog();
+
+    EXPECT_EQ(GetStreamStat(nullptr, nullptr), 0.0);
+    EXPECT_EQ(GetStreamStat("cam", nullptr), 0.0);
+    EXPECT_EQ(GetStreamStat(nullptr, "bps"), 0.0);
+    SaveVideoSegmentRawToDisk(nullptr, 1000);
+    SaveVideoSegmentRawToDisk(nullptr, -1);
+    SaveVideoFrameRawToDisk(nullptr);
+    EXPECT_EQ(StopServerStream(nullptr), KESTO_E_INVALIDARG);
+    EXPECT_EQ(StartServerStream(nullptr, nullptr), KESTO_E_FAIL);  // reported, stream kept
+
+    EXPECT_TRUE(StillReceiving(decoder)) << Describe();
+    const auto messages = Messages();
+    ASSERT_EQ(messages.size(), 1u) << Describe();
+    EXPECT_EQ(messages[0].text, "Error starting stream: uri cannot be null");
+    EXPECT_GT(GetStreamStat("cam", "bps"), 0.0);
+    EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
+}
+
+// -- after the end
+
+TEST_F(HostMisuseTest, EveryExportIsHarmlessAfterDestroyClientAndDestroyD3D) {
+    const std::string dir = ::testing::TempDir();
+    const std::string segment = dir + "after_destroy.bin";
+    std::remove(segment.c_str());
+    LoopbackServer server;
+    ServePackets(server);
+    ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
+    ASSERT_TRUE(PollUntil([] { return GetStreamStat("cam", "bps") > 0; }));
+    DestroyClient();
+    DestroyD3D();
+    ClearLog();
+
+    // Stream exports find no stream; statistics are gone; display exports start afresh.
+    EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
+    SetCurrentAzimuth(1.0);
+    SaveVideoSegmentRawToDisk(segment.c_str(), 1000);
+    EXPECT_EQ(GetStreamStat("cam", "frames_received"), 0.0);
+    SetRotationOffset(0.5);
+    SetCurrentZoomFactor(2.0);
+    SaveVideoFrameRawToDisk((dir + "after_destroy.bmp").c_str());
+    EXPECT_EQ(Render(), KESTO_S_OK);  // no surface yet: nothing drawn
+    EXPECT_EQ(SetSize(64, 64), KESTO_S_OK);
+    EXPECT_EQ(SetAlpha(1), KESTO_S_OK);
+    EXPECT_EQ(SetNumDesiredSamples(0), KESTO_S_OK);
+    EXPECT_EQ(SetAdapter(KestoPoint{0, 0}), KESTO_S_OK);
+    DestroyD3D();
+    DestroyClient();
+    std::FILE* recorded = std::fopen(segment.c_str(), "rb");
+    EXPECT_EQ(recorded, nullptr) << "a segment was recorded without a stream";
+    if (recorded != nullptr) std::fclose(recorded);
+    EXPECT_TRUE(Messages().empty()) << Describe();
+
+    // And everything works again afterwards.
+    LoopbackServer next;
+    next.Serve([](LoopbackServer::Socket) {});
+    ASSERT_EQ(StartServerStream("cam", next.Uri().c_str()), KESTO_S_OK);
+    EXPECT_TRUE(WaitForMessage(KESTO_MESSAGE_STATUS, "Tcp video stream connection closed"))
+        << Describe();
+    EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
+    DestroyClient();
+    DestroyD3D();
+}
+
+}  // namespace
+}  // namespace kesto::test

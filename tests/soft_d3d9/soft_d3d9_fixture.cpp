@@ -1,0 +1,129 @@
+#include "soft_d3d9_fixture.h"
+
+#include <cstring>
+
+namespace kesto::soft_d3d9::test {
+
+void SoftD3D9Test::TearDown() {
+    EXPECT_EQ(LiveObjects(), 0u) << DescribeLiveObjects();
+}
+
+Ref<IDirect3DDevice9> SoftD3D9Test::MakeDevice(bool extended) {
+    D3DPRESENT_PARAMETERS parameters{};
+    parameters.BackBufferWidth = 1;
+    parameters.BackBufferHeight = 1;
+    parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    parameters.Windowed = TRUE;
+    HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234));
+    const DWORD flags =
+        D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_MULTITHREADED | D3DCREATE_FPU_PRESERVE;
+    IDirect3DDevice9* device = nullptr;
+    if (extended) {
+        IDirect3D9Ex* d3d = nullptr;
+        EXPECT_EQ(Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d), S_OK);
+        if (d3d == nullptr) return nullptr;
+        IDirect3DDevice9Ex* deviceEx = nullptr;
+        EXPECT_EQ(
+            d3d->CreateDeviceEx(0, D3DDEVTYPE_HAL, window, flags, &parameters, nullptr, &deviceEx),
+            S_OK);
+        d3d->Release();
+        device = deviceEx;
+    } else {
+        IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        EXPECT_NE(d3d, nullptr);
+        if (d3d == nullptr) return nullptr;
+        EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, flags, &parameters, &device), S_OK);
+        d3d->Release();
+    }
+    return Ref<IDirect3DDevice9>(device);
+}
+
+Ref<IDirect3DSurface9> SoftD3D9Test::MakeTarget(IDirect3DDevice9* device, UINT width, UINT height,
+                                                D3DFORMAT format, BOOL lockable) {
+    IDirect3DSurface9* surface = nullptr;
+    EXPECT_EQ(device->CreateRenderTarget(width, height, format, D3DMULTISAMPLE_NONE, 0, lockable,
+                                         &surface, nullptr),
+              S_OK);
+    EXPECT_EQ(device->SetRenderTarget(0, surface), S_OK);
+    return Ref<IDirect3DSurface9>(surface);
+}
+
+Ref<IDirect3DTexture9> SoftD3D9Test::MakeTexture(IDirect3DDevice9* device, UINT width, UINT height,
+                                                 const std::function<uint32_t(UINT, UINT)>& texel,
+                                                 D3DFORMAT format) {
+    IDirect3DTexture9* texture = nullptr;
+    EXPECT_EQ(
+        device->CreateTexture(width, height, 1, 0, format, D3DPOOL_MANAGED, &texture, nullptr),
+        S_OK);
+    if (texture == nullptr) return nullptr;
+    D3DLOCKED_RECT locked{};
+    EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), S_OK);
+    for (UINT row = 0; row < height; ++row) {
+        auto* line =
+            reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) + row * locked.Pitch);
+        for (UINT column = 0; column < width; ++column) line[column] = texel(column, row);
+    }
+    EXPECT_EQ(texture->UnlockRect(0), S_OK);
+    return Ref<IDirect3DTexture9>(texture);
+}
+
+template <class V>
+void SoftD3D9Test::DrawStrip(IDirect3DDevice9* device, const V (&vertices)[4], DWORD format,
+                             IDirect3DTexture9* texture, bool displayStates) {
+    IDirect3DVertexBuffer9* buffer = nullptr;
+    ASSERT_EQ(
+        device->CreateVertexBuffer(sizeof vertices, 0, format, D3DPOOL_DEFAULT, &buffer, nullptr),
+        S_OK);
+    Ref<IDirect3DVertexBuffer9> owned(buffer);
+    void* bytes = nullptr;
+    ASSERT_EQ(buffer->Lock(0, sizeof vertices, &bytes, 0), S_OK);
+    std::memcpy(bytes, vertices, sizeof vertices);
+    buffer->Unlock();
+    if (displayStates) {
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    }
+    device->SetStreamSource(0, buffer, 0, sizeof(V));
+    device->SetFVF(format);
+    device->SetTexture(0, texture);
+    ASSERT_EQ(device->BeginScene(), S_OK);
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
+    ASSERT_EQ(device->EndScene(), S_OK);
+    // Unbind, so that what the test releases goes away at once.
+    device->SetTexture(0, nullptr);
+    device->SetStreamSource(0, nullptr, 0, 0);
+}
+
+template void SoftD3D9Test::DrawStrip<Vertex>(IDirect3DDevice9*, const Vertex (&)[4], DWORD,
+                                              IDirect3DTexture9*, bool);
+template void SoftD3D9Test::DrawStrip<ScreenVertex>(IDirect3DDevice9*, const ScreenVertex (&)[4],
+                                                    DWORD, IDirect3DTexture9*, bool);
+
+std::vector<uint32_t> SoftD3D9Test::ReadBack(IDirect3DDevice9* device, IDirect3DSurface9* target) {
+    D3DSURFACE_DESC desc{};
+    EXPECT_EQ(target->GetDesc(&desc), S_OK);
+    IDirect3DSurface9* copy = nullptr;
+    EXPECT_EQ(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format,
+                                                  D3DPOOL_SYSTEMMEM, &copy, nullptr),
+              S_OK);
+    Ref<IDirect3DSurface9> owned(copy);
+    EXPECT_EQ(device->GetRenderTargetData(target, copy), S_OK);
+    D3DLOCKED_RECT locked{};
+    EXPECT_EQ(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY), S_OK);
+    std::vector<uint32_t> pixels(static_cast<size_t>(desc.Width) * desc.Height);
+    for (UINT row = 0; row < desc.Height; ++row) {
+        std::memcpy(pixels.data() + static_cast<size_t>(row) * desc.Width,
+                    static_cast<uint8_t*>(locked.pBits) + row * locked.Pitch, desc.Width * 4u);
+    }
+    copy->UnlockRect();
+    return pixels;
+}
+
+void Quad(Vertex (&vertices)[4], float left, float top, float right, float bottom, DWORD diffuse) {
+    vertices[0] = Vertex{left, top, 0, diffuse, 0, 0};
+    vertices[1] = Vertex{right, top, 0, diffuse, 1, 0};
+    vertices[2] = Vertex{left, bottom, 0, diffuse, 0, 1};
+    vertices[3] = Vertex{right, bottom, 0, diffuse, 1, 1};
+}
+
+}  // namespace kesto::soft_d3d9::test

@@ -1,0 +1,69 @@
+// Helpers for tests of the software Direct3D 9: owning pointers, a device with a render target,
+// textured quads, and pixel readback through GetRenderTargetData as on real Direct3D.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/d3d9_api.h"
+#include "platform/soft_d3d9/soft_d3d9_control.h"
+
+namespace kesto::soft_d3d9::test {
+
+struct Releaser {
+    void operator()(IUnknown* object) const {
+        if (object != nullptr) object->Release();
+    }
+};
+template <class T>
+using Ref = std::unique_ptr<T, Releaser>;
+
+// The display's vertex: D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1.
+struct Vertex {
+    float x, y, z;
+    DWORD diffuse;
+    float u, v;
+};
+constexpr DWORD kVertexFormat = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
+// A pre-transformed vertex: D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1.
+struct ScreenVertex {
+    float x, y, z, rhw;
+    DWORD diffuse;
+    float u, v;
+};
+constexpr DWORD kScreenVertexFormat = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
+// Every test starts from the defaults and must leave no object behind.
+class SoftD3D9Test : public ::testing::Test {
+  protected:
+    void SetUp() override { Reset(); }
+    void TearDown() override;
+
+    // A device on an extended (or plain) Direct3D object, made the way the display makes it.
+    Ref<IDirect3DDevice9> MakeDevice(bool extended = true);
+    Ref<IDirect3DSurface9> MakeTarget(IDirect3DDevice9* device, UINT width, UINT height,
+                                      D3DFORMAT format = D3DFMT_X8R8G8B8, BOOL lockable = FALSE);
+    // A managed texture filled with texel(column, row).
+    Ref<IDirect3DTexture9> MakeTexture(IDirect3DDevice9* device, UINT width, UINT height,
+                                       const std::function<uint32_t(UINT, UINT)>& texel,
+                                       D3DFORMAT format = D3DFMT_X8R8G8B8);
+    // Draws a strip of four vertices with the display's states (no culling, no lighting) unless
+    // `displayStates` is false, which keeps the device defaults.
+    template <class V>
+    void DrawStrip(IDirect3DDevice9* device, const V (&vertices)[4], DWORD format,
+                   IDirect3DTexture9* texture, bool displayStates = true);
+    // The render target's pixels through a system-memory surface.
+    std::vector<uint32_t> ReadBack(IDirect3DDevice9* device, IDirect3DSurface9* target);
+};
+
+// A quad with corners at normalized device coordinates (left, top) and (right, bottom), texture
+// coordinates 0..1, in strip order.
+void Quad(Vertex (&vertices)[4], float left, float top, float right, float bottom,
+          DWORD diffuse = 0xFFFFFFFFu);
+
+}  // namespace kesto::soft_d3d9::test

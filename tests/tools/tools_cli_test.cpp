@@ -1,0 +1,312 @@
+// The simulator and the viewer as commands, the way the demo runs them: child processes, the
+// simulator on an ephemeral port it announces on stdout, the viewer headless against it.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#include <stb/stb_image.h>
+
+#include "loopback_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A child process with its stdout and stderr on one pipe.
+class Child {
+  public:
+    // `environment`: NAME=VALUE settings added to the child's environment.
+    explicit Child(std::vector<std::string> args, std::vector<std::string> environment = {}) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fds[1], 1);
+            dup2(fds[1], 2);
+            for (auto& setting : environment) putenv(setting.data());
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        out_ = fds[0];
+    }
+    ~Child() {
+        if (pid_ > 0 && status_ < 0) {
+            kill(pid_, SIGKILL);
+            Wait(milliseconds(5000));
+        }
+        if (out_ >= 0) close(out_);
+    }
+
+    // Reads output until `pattern` matches a line or the time runs out; the match's first
+    // group (or the whole line) is returned, empty when none came.
+    std::string WaitForLine(const std::regex& pattern, milliseconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        while (Clock::now() < deadline) {
+            std::size_t newline;
+            while ((newline = pending_.find('\n')) != std::string::npos) {
+                const std::string line = pending_.substr(0, newline);
+                pending_.erase(0, newline + 1);
+                std::smatch match;
+                if (std::regex_search(line, match, pattern)) {
+                    return match.size() > 1 ? match[1].str() : line;
+                }
+            }
+            if (!ReadSome(50)) break;
+        }
+        return "";
+    }
+
+    // Waits for the exit; the exit code, or -1 on time-out or a signal.
+    int Wait(milliseconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        while (status_ < 0 && Clock::now() < deadline) {
+            ReadSome(20);
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+        }
+        while (ReadSome(0)) {
+        }
+        return status_ < 0 ? -1 : status_;
+    }
+
+    void Signal(int signal) { kill(pid_, signal); }
+    const std::string& Output() const { return output_; }
+
+  private:
+    bool ReadSome(int timeoutMs) {
+        if (out_ < 0) return false;
+        pollfd readable{out_, POLLIN, 0};
+        if (poll(&readable, 1, timeoutMs) <= 0) return status_ < 0 && timeoutMs > 0;
+        char buffer[4096];
+        const ssize_t n = read(out_, buffer, sizeof buffer);
+        if (n <= 0) {
+            close(out_);
+            out_ = -1;
+            return false;
+        }
+        output_.append(buffer, static_cast<std::size_t>(n));
+        pending_.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int status_ = -1;
+    std::string output_;
+    std::string pending_;
+};
+
+const std::regex kListening("^listening on 127\\.0\\.0\\.1:([0-9]+)$");
+
+struct Rgb {
+    int r, g, b;
+};
+
+// Colour at (row, column) of an RGB(A) image read with stb_image.
+Rgb PixelAt(const std::string& path, int row, int column, int& width, int& height) {
+    int channels = 0;
+    unsigned char* data = stbi_load(path.c_str(), &width, &height, &channels, 3);
+    if (data == nullptr) return {-1, -1, -1};
+    const unsigned char* p = data + (static_cast<std::size_t>(row) * width + column) * 3;
+    const Rgb rgb{p[0], p[1], p[2]};
+    stbi_image_free(data);
+    return rgb;
+}
+
+void ExpectColour(const std::string& path, int row, int column, Rgb expected) {
+    int width = 0, height = 0;
+    const Rgb got = PixelAt(path, row, column, width, height);
+    EXPECT_NEAR(got.r, expected.r, 24) << path << " row " << row << " column " << column;
+    EXPECT_NEAR(got.g, expected.g, 24) << path << " row " << row << " column " << column;
+    EXPECT_NEAR(got.b, expected.b, 24) << path << " row " << row << " column " << column;
+}
+
+TEST(CamsimCommand, HelpBadArgumentsEphemeralPortAndEnding) {
+    Child help({CAMSIM_PATH, "--help"});
+    EXPECT_EQ(help.Wait(milliseconds(5000)), 0);
+    for (const char* option : {"--port", "--side", "--fps", "--azimuth-rate", "--replay",
+                               "--close-after", "--stall-after", "--reset-after", "--garbage-after",
+                               "--trickle", "--max-connections", "--seconds"}) {
+        EXPECT_NE(help.Output().find(option), std::string::npos) << option;
+    }
+
+    for (std::vector<std::string> bad :
+         {std::vector<std::string>{CAMSIM_PATH, "--port", "70000"},
+          {CAMSIM_PATH, "--side", "15"},
+          {CAMSIM_PATH, "--fps"},
+          {CAMSIM_PATH, "--frobnicate"},
+          {CAMSIM_PATH, "--replay", "/nonexistent/recording.h264", "--port", "0"}}) {
+        Child child(bad);
+        EXPECT_NE(child.Wait(milliseconds(5000)), 0) << bad[1];
+        EXPECT_NE(child.Output().find("kesto-camsim: "), std::string::npos) << child.Output();
+    }
+
+    // --seconds ends it by itself; the port line comes first and is flushed at once.
+    Child timed({CAMSIM_PATH, "--port", "0", "--seconds", "1", "--quiet"});
+    EXPECT_NE(timed.WaitForLine(kListening, milliseconds(5000)), "") << timed.Output();
+    const auto start = Clock::now();
+    EXPECT_EQ(timed.Wait(milliseconds(5000)), 0) << timed.Output();
+    EXPECT_LT(Clock::now() - start, milliseconds(2500));
+
+    // SIGTERM and SIGINT end it cleanly and promptly, also with a client connected and stalled.
+    for (int signal : {SIGTERM, SIGINT}) {
+        Child server({CAMSIM_PATH, "--port", "0", "--stall-after", "100", "--side", "64"});
+        const std::string port = server.WaitForLine(kListening, milliseconds(5000));
+        ASSERT_NE(port, "") << server.Output();
+        const int client = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(std::stoi(port)));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_NE(server.WaitForLine(std::regex("stalled after 100 bytes"), milliseconds(5000)), "")
+            << server.Output();
+        server.Signal(signal);
+        EXPECT_EQ(server.Wait(milliseconds(2000)), 0) << server.Output();
+        close(client);
+    }
+}
+
+TEST(ViewerCommand, BadArgumentsAndNoFrameGiveNonZeroExits) {
+    Child bad({VIEWER_PATH, "--seconds", "zero"});
+    EXPECT_EQ(bad.Wait(milliseconds(5000)), 2) << bad.Output();
+    Child notUri({VIEWER_PATH, "--headless", "localhost"});
+    EXPECT_EQ(notUri.Wait(milliseconds(5000)), 2) << notUri.Output();
+    Child missingLibrary({VIEWER_PATH, "--headless", "--library", "/nonexistent/lib.so"});
+    EXPECT_EQ(missingLibrary.Wait(milliseconds(5000)), 1) << missingLibrary.Output();
+
+    // Nobody listens: the library reports the failed connection, and no frame means failure.
+    const std::string uri = "tcp://127.0.0.1:" + std::to_string(kesto::test::UnusedLoopbackPort());
+    const std::string out = ::testing::TempDir();
+    Child viewer({VIEWER_PATH, "--headless", "--seconds", "1", "--out-dir", out, uri});
+    EXPECT_EQ(viewer.Wait(milliseconds(15000)), 1) << viewer.Output();
+    EXPECT_NE(viewer.Output().find("ERROR    (1) Tcp video stream: Unable to connect to server!"),
+              std::string::npos)
+        << viewer.Output();
+    EXPECT_NE(viewer.Output().find("no frame arrived"), std::string::npos) << viewer.Output();
+}
+
+// The demo, headless: the simulator's pattern reaches the snapshot and the drawn surface.
+// The picture on display is the frame transposed (frame row r, column c at image row c,
+// column r), so the frame's top-right green lands bottom-left and its bottom-left blue
+// top-right; red and white stay on the diagonal.
+TEST(Demo, HeadlessViewerShowsTheSimulatorsPatternTransposed) {
+    Child server({CAMSIM_PATH, "--port", "0", "--side", "256", "--azimuth-rate", "0",
+                  "--max-connections", "1", "--quiet"});
+    const std::string port = server.WaitForLine(kListening, milliseconds(5000));
+    ASSERT_NE(port, "") << server.Output();
+
+    const std::string out = ::testing::TempDir() + "kesto_demo";
+    std::system(("rm -rf '" + out + "' && mkdir -p '" + out + "'").c_str());
+    Child viewer({VIEWER_PATH, "--headless", "--seconds", "4", "--size", "256", "--out-dir", out,
+                  "tcp://127.0.0.1:" + port});
+    ASSERT_EQ(viewer.Wait(milliseconds(30000)), 0) << viewer.Output();
+    const std::string& log = viewer.Output();
+    EXPECT_NE(log.find("STATUS   (2) Stream started"), std::string::npos) << log;
+    EXPECT_NE(log.find("[4s] frames "), std::string::npos) << log;
+    EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
+    std::smatch frames;
+    ASSERT_TRUE(std::regex_search(log, frames, std::regex("\\[4s\\] frames ([0-9]+)"))) << log;
+    EXPECT_GT(std::stoi(frames[1].str()), 30) << log;
+
+    for (const std::string name : {"snapshot.png", "surface.png"}) {
+        const std::string path = out + "/" + name;
+        int width = 0, height = 0;
+        PixelAt(path, 0, 0, width, height);
+        ASSERT_EQ(width, 256) << path;
+        ASSERT_EQ(height, 256) << path;
+        ExpectColour(path, 64, 64, {255, 0, 0});        // frame top-left: red
+        ExpectColour(path, 192, 64, {0, 255, 0});       // frame top-right: green, now bottom-left
+        ExpectColour(path, 64, 192, {0, 0, 255});       // frame bottom-left: blue, now top-right
+        ExpectColour(path, 192, 192, {255, 255, 255});  // frame bottom-right: white
+    }
+    // The viewer was its one connection: the simulator ends by itself.
+    EXPECT_EQ(server.Wait(milliseconds(5000)), 0) << server.Output();
+}
+
+// The window under a virtual X display, driven by scripted key presses: zoom and turn are
+// passed on, S writes a snapshot, R records a segment pair that tiles, Q ends the viewer.
+TEST(ViewerWindow, KeysWorkUnderAVirtualDisplay) {
+    if (access("/usr/bin/xvfb-run", X_OK) != 0) GTEST_SKIP() << "xvfb-run is not installed";
+    // An IDR picture every 5 frames: the segment starts with the next one after R.
+    Child server({CAMSIM_PATH, "--port", "0", "--side", "128", "--gop", "5", "--max-connections",
+                  "1", "--quiet"});
+    const std::string port = server.WaitForLine(kListening, milliseconds(5000));
+    ASSERT_NE(port, "") << server.Output();
+
+    const std::string out = ::testing::TempDir() + "kesto_window";
+    std::system(("rm -rf '" + out + "' && mkdir -p '" + out + "'").c_str());
+    // SDL's X11 and D-Bus back ends keep a few allocations to the end of the process; leak
+    // checks belong to the headless runs, which load none of them. SDL's software renderer
+    // keeps Mesa's GL threads (and their races, which are not ours) out of the process.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const char* tsan = std::getenv("TSAN_OPTIONS");
+    Child viewer({"/usr/bin/xvfb-run", "-a", VIEWER_PATH, "--seconds", "20", "--size", "128",
+                  "--out-dir", out, "--press", "+<sr.....q", "tcp://127.0.0.1:" + port},
+                 {std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":detect_leaks=0",
+                  "SDL_RENDER_DRIVER=software",
+                  std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
+                      ":suppressions=" WINDOW_TSAN_SUPPRESSIONS});
+    ASSERT_EQ(viewer.Wait(milliseconds(30000)), 0) << viewer.Output();
+    const std::string& log = viewer.Output();
+    EXPECT_NE(log.find("rotation offset 0.00 rad, zoom 1.25"), std::string::npos) << log;
+    EXPECT_NE(log.find("rotation offset -0.05 rad, zoom 1.25"), std::string::npos) << log;
+
+    std::smatch snapshot, segment;
+    ASSERT_TRUE(std::regex_search(log, snapshot, std::regex("snapshot requested: (\\S+)"))) << log;
+    ASSERT_TRUE(std::regex_search(log, segment, std::regex("recording 10 s: (\\S+)"))) << log;
+    int width = 0, height = 0;
+    PixelAt(snapshot[1].str(), 0, 0, width, height);
+    EXPECT_EQ(width, 128) << log;
+
+    // The segment pair: starts with a start code and a sequence parameter set, and the
+    // sidecar's little-endian lengths add up to the raw file.
+    const std::string raw = segment[1].str();
+    std::FILE* rawFile = std::fopen(raw.c_str(), "rb");
+    std::FILE* sizes = std::fopen((raw.substr(0, raw.size() - 4) + "_pkt_sizes.bin").c_str(), "rb");
+    ASSERT_NE(rawFile, nullptr) << raw;
+    ASSERT_NE(sizes, nullptr) << raw;
+    unsigned char head[5] = {};
+    EXPECT_EQ(std::fread(head, 1, 5, rawFile), 5u);
+    EXPECT_EQ(head[0] | head[1] | head[2], 0);
+    EXPECT_EQ(head[3], 1);
+    EXPECT_EQ(head[4] & 0x1F, 7);
+    std::fseek(rawFile, 0, SEEK_END);
+    const long rawSize = std::ftell(rawFile);
+    long total = 0, packets = 0;
+    unsigned char record[4];
+    while (std::fread(record, 1, 4, sizes) == 4) {
+        total += record[0] | record[1] << 8 | record[2] << 16 | static_cast<long>(record[3]) << 24;
+        ++packets;
+    }
+    std::fclose(rawFile);
+    std::fclose(sizes);
+    EXPECT_GT(packets, 0);
+    EXPECT_EQ(total, rawSize);
+    EXPECT_EQ(server.Wait(milliseconds(5000)), 0) << server.Output();
+}
+
+}  // namespace
