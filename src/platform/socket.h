@@ -56,7 +56,9 @@ bool ConnectSocket(SocketHandle socket, const ResolvedAddress& address);
 // Shuts the sending direction down; true on success.
 bool ShutdownSend(SocketHandle socket);
 // Shuts both directions down. A receive or connect blocked on the socket in another thread
-// returns; the handle itself stays valid until CloseSocket.
+// returns; the handle itself stays valid until CloseSocket. (Winsock's shutdown() is not
+// made for that and under Wine ends neither, so the Windows backend waits on events that this
+// call also signals; see socket_win32.cpp.)
 void ShutdownBoth(SocketHandle socket);
 // Bytes received (> 0), 0 when the peer closed, < 0 on failure.
 long Receive(SocketHandle socket, void* buffer, std::size_t capacity);

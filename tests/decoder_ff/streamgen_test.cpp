@@ -118,56 +118,6 @@ TEST(StreamgenStream, IdrUnitsStartWithSpsAndEveryPictureCarriesOneRecord) {
     EXPECT_EQ(std::count(types.begin(), types.end(), 6), 0);
 }
 
-TEST(StreamgenPicture, QuadrantCentresStayClean) {
-    const sg::Rgb colours[2][2] = {{sg::kTopLeft, sg::kTopRight},
-                                   {sg::kBottomLeft, sg::kBottomRight}};
-    for (const int side : {16, 64, 100, 256, 512}) {
-        Bytes rgb(static_cast<size_t>(side) * side * 3);
-        for (const int64_t frame : {int64_t{0}, int64_t{7}, int64_t{88888888}, int64_t{123456}}) {
-            SCOPED_TRACE("side " + std::to_string(side) + " frame " + std::to_string(frame));
-            sg::RenderTestPicture(side, frame, rgb.data());
-            int bad = 0;
-            for (int qy = 0; qy < 2; ++qy) {
-                for (int qx = 0; qx < 2; ++qx) {
-                    const int cx = sg::QuadrantCentre(side, qx == 1);
-                    const int cy = sg::QuadrantCentre(side, qy == 1);
-                    const sg::Rgb want = colours[qy][qx];
-                    for (int y = cy - side / 8 + 1; y < cy + side / 8; ++y) {
-                        for (int x = cx - side / 8 + 1; x < cx + side / 8; ++x) {
-                            const uint8_t* p = &rgb[(static_cast<size_t>(y) * side + x) * 3];
-                            bad += p[0] != want.r || p[1] != want.g || p[2] != want.b;
-                        }
-                    }
-                }
-            }
-            EXPECT_EQ(bad, 0);
-        }
-        // The moving parts do show: consecutive pictures differ.
-        Bytes next(rgb.size());
-        sg::RenderTestPicture(side, 1, rgb.data());
-        sg::RenderTestPicture(side, 2, next.data());
-        EXPECT_NE(rgb, next);
-    }
-}
-
-TEST(StreamgenOptions, OutOfRangeValuesAreRejected) {
-    const auto rejects = [](auto change) {
-        sg::GeneratorOptions options;
-        change(options);
-        EXPECT_THROW(sg::ValidateOptions(options), sg::Error);
-        EXPECT_THROW(sg::StreamGenerator{options}, sg::Error);
-    };
-    rejects([](sg::GeneratorOptions& o) { o.side = 15; });
-    rejects([](sg::GeneratorOptions& o) { o.side = 67; });
-    rejects([](sg::GeneratorOptions& o) { o.side = 0; });
-    rejects([](sg::GeneratorOptions& o) { o.fps = 0; });
-    rejects([](sg::GeneratorOptions& o) { o.gop = 0; });
-    rejects([](sg::GeneratorOptions& o) { o.crf = 52; });
-    rejects([](sg::GeneratorOptions& o) { o.bitrate = -1; });
-    rejects([](sg::GeneratorOptions& o) { o.slices = 0; });
-    EXPECT_NO_THROW(sg::ValidateOptions(sg::GeneratorOptions{}));
-}
-
 TEST(StreamgenRecording, SidecarLengthsAddUpToTheRawFile) {
     sg::GeneratorOptions options;
     options.side = 32;

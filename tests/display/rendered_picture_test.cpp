@@ -38,31 +38,6 @@ uint32_t RedIfLeft(unsigned, unsigned column) {
     return column < kTarget / 2 ? kRed : kBlack;
 }
 
-// The upload's copy on its own: drivers may pad rows, and a frame may not fit the texture
-// (the frames are exactly side * side * 4 bytes, so ASan sees any read beyond one).
-TEST(FrameCopy, HonoursThePitchAndCopiesOnlyTheOverlap) {
-    const unsigned width = 6;
-    const unsigned height = 6;
-    const std::size_t pitch = width * 4 + 8;
-    for (unsigned side : {6u, 4u, 9u}) {
-        std::vector<uint8_t> frame(side * side * 4);
-        for (std::size_t k = 0; k < frame.size(); ++k) frame[k] = static_cast<uint8_t>(k + 1);
-        std::vector<uint8_t> level(pitch * height, 0xEE);
-        CopyFrameToLevel(frame.data(), side, level.data(), pitch, width, height);
-        for (unsigned row = 0; row < height; ++row) {
-            for (std::size_t byte = 0; byte < pitch; ++byte) {
-                const unsigned column = static_cast<unsigned>(byte / 4);
-                uint8_t expected = 0xEE;  // the driver's padding stays untouched
-                if (column < width)
-                    expected = row < side && column < side
-                                   ? frame[(row * side + column) * 4 + byte % 4]
-                                   : 0;
-                ASSERT_EQ(level[row * pitch + byte], expected) << side << " " << row << " " << byte;
-            }
-        }
-    }
-}
-
 class RenderedPicture : public DisplayTest {
   protected:
     void SetUp() override {

@@ -126,32 +126,6 @@ TEST_F(RendererManager, FailuresOnTheWayLeaveARecoverableState) {
     EXPECT_EQ(Describe(Surface()).Format, D3DFMT_A8R8G8B8);
 }
 
-// A renderer that fails to initialize, and a window class that cannot be registered, leave
-// partial renderer sets; frames and snapshot requests meanwhile must not reach a missing
-// renderer, and the next GetBackBufferNoRef starts over.
-TEST_F(RendererManager, PartialRendererSetsAreMadeAnew) {
-    const auto frame = MakeFrame(8, [](unsigned, unsigned) { return kRed; });
-    SaveVideoFrameRawToDisk("unused.jpg");
-    soft_d3d9::FailNextCall("CreateVertexBuffer", E_OUTOFMEMORY);
-    IDirect3DSurface9* surface = nullptr;
-    EXPECT_EQ(GetBackBufferNoRef(&surface), E_OUTOFMEMORY);
-    Deliver(frame, 0.0);
-    EXPECT_EQ(Render(), KESTO_S_OK);
-    EXPECT_NE(GetDisplayManager()->pendingChanges, 0u);
-    Surface();
-
-    DestroyD3D();
-    SaveVideoFrameRawToDisk("unused.jpg");
-    soft_d3d9::FailWindowClassRegistration(true);
-    EXPECT_EQ(GetBackBufferNoRef(&surface), KESTO_E_FAIL);
-    Deliver(frame, 0.0);
-    soft_d3d9::FailWindowClassRegistration(false);
-    Surface();
-    Deliver(frame, 0.0);
-    EXPECT_EQ(GetDisplayManager()->pendingChanges, 0u);
-    EXPECT_EQ(CountCode(KESTO_MESSAGE_FRAME_READY), 1u);
-}
-
 TEST_F(RendererManager, RenderFailuresPassThroughExceptALostDevice) {
     EXPECT_EQ(Render(), KESTO_S_OK);  // before any surface: nothing made, nothing drawn
     EXPECT_EQ(soft_d3d9::LiveObjects(), 0u);

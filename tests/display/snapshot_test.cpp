@@ -1,6 +1,5 @@
-// Frame snapshots: the extension rule and the pixel conversion as pure functions, and whole
-// snapshots through the exports, read back with stb_image.
-#include <cstdio>
+// Frame snapshots: the BMP blend as a pure function, and whole snapshots through the exports,
+// read back with stb_image.
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -20,66 +19,6 @@ namespace kesto::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(SnapshotPath, TheExtensionFollowsTheLastDotInAnyCase) {
-    const struct {
-        const char* path;
-        const char* extension;
-        SnapshotFormat format;
-    } cases[] = {
-        {"C:\\shots\\frame.PNG", "png", SnapshotFormat::Png},
-        {"frame.Bmp", "bmp", SnapshotFormat::Bmp},
-        {"frame.bmp.png", "png", SnapshotFormat::Png},
-        {"frame.jpg", "jpg", SnapshotFormat::None},
-        {"C:\\shots.old\\frame", "old\\frame", SnapshotFormat::None},
-        {"/tmp/shots.old/frame", "old/frame", SnapshotFormat::None},
-        {"frame.", "", SnapshotFormat::None},
-        {"frame", "", SnapshotFormat::None},
-        {"frame.pngx", "pngx", SnapshotFormat::None},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(SnapshotExtension(c.path), c.extension) << c.path;
-        EXPECT_EQ(SnapshotFormatOf(c.path), c.format) << c.path;
-    }
-}
-
-// The straightforward per-pixel rule the tiled, parallel conversion must reproduce.
-std::vector<uint8_t> ConvertNaively(const std::vector<uint8_t>& texture, std::size_t pitch,
-                                    unsigned width, unsigned height) {
-    std::vector<uint8_t> image(static_cast<std::size_t>(width) * height * 4);
-    for (unsigned i = 0; i < height; ++i) {
-        for (unsigned j = 0; j < width; ++j) {
-            const uint8_t* p = &texture[i * pitch + j * 4];
-            uint8_t* q = &image[((width - 1 - j) * static_cast<std::size_t>(height) + i) * 4];
-            q[0] = p[2];
-            q[1] = p[1];
-            q[2] = p[0];
-            q[3] = p[3];
-        }
-    }
-    return image;
-}
-
-TEST(SnapshotConversion, MatchesThePerPixelRuleAtAnySizeAndPitch) {
-    const struct {
-        unsigned width, height, padding;
-    } cases[] = {{1, 1, 0},    {5, 5, 12},  {31, 31, 0}, {33, 33, 4},
-                 {70, 70, 64}, {40, 24, 8}, {24, 40, 0}};
-    for (const auto& c : cases) {
-        const std::size_t pitch = c.width * 4 + c.padding;
-        std::vector<uint8_t> texture(pitch * c.height);
-        for (std::size_t k = 0; k < texture.size(); ++k)
-            texture[k] = static_cast<uint8_t>(k * 7 + k / 251);
-        // One guard pixel after the image catches a write outside it.
-        std::vector<uint8_t> image(static_cast<std::size_t>(c.width) * c.height * 4 + 4, 0xEE);
-        ConvertTextureToImage(texture.data(), pitch, c.width, c.height, image.data());
-        const std::vector<uint8_t> guard(image.end() - 4, image.end());
-        image.resize(image.size() - 4);
-        EXPECT_EQ(image, ConvertNaively(texture, pitch, c.width, c.height))
-            << c.width << "x" << c.height;
-        EXPECT_EQ(guard, std::vector<uint8_t>(4, 0xEE));
-    }
-}
 
 TEST(SnapshotConversion, BmpPixelsAreBlendedOverMagentaByTheFourthByte) {
     const uint8_t rgba[] = {0x30, 0x20, 0x10, 0xFF, 0x30, 0x20, 0x10, 0x00, 0x00, 0xFF, 0x00, 0x80};
@@ -163,7 +102,7 @@ TEST_F(Snapshot, ShowsTheFrameTransposedInPngAndBmp) {
     EXPECT_EQ(header[28], 24);
 }
 
-// Which extensions count is the pure test above; here: the file really is of that format.
+// The extension, in any case, chooses the format; any other extension writes nothing.
 TEST_F(Snapshot, TheExtensionChoosesTheFormatOrNothing) {
     Surface();
     Deliver(MakeFrame(side, [](unsigned, unsigned) { return 0xFF102030u; }), 0.0);

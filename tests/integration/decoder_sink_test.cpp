@@ -69,18 +69,5 @@ TEST_F(DecoderSinkWithFFmpeg, ChunkBoundariesMayFallAnywhere) {
     SetAzimuthCallback(nullptr);
 }
 
-TEST_F(DecoderSinkWithFFmpeg, GarbageIsSurvived) {
-    DecoderSink sink("garbage");
-    std::vector<uint8_t> noise(100000);
-    uint32_t state = 12345;
-    for (auto& byte : noise) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(state >> 24);
-    }
-    sink.processData(noise.data(), static_cast<int>(noise.size()));
-    sink.processData(noise.data(), 0);
-    SUCCEED();
-}
-
 }  // namespace
 }  // namespace kesto

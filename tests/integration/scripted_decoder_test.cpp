@@ -112,18 +112,6 @@ TEST_F(ScriptedDecoderTest, StartUpMessageAndLogLevelsPassThrough) {
     EXPECT_EQ(counts.bytesFed, 16);
 }
 
-TEST_F(ScriptedDecoderTest, InitFailureIsReportedTwiceAndNeverShutDown) {
-    TestDecoderControl decoder(TEST_DECODER_PATH);
-    decoder.FailInit("no licence");
-    const std::string text =
-        "Decoder library failed to initialize: \nno licence\n(Is Toolkit installed?)";
-    StreamOneChunk(KESTO_MESSAGE_EXCEPTION, text);
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_INFO, text));
-    EXPECT_FALSE(HasMessage(KESTO_MESSAGE_INFO, "After decoder instantiation"));
-    EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
-    EXPECT_EQ(decoder.Counts().shutdownCount, 0);
-}
-
 TEST_F(ScriptedDecoderTest, AzimuthRecordsAreReadAndMalformedOnesSkipped) {
     TestDecoderControl decoder(TEST_DECODER_PATH);
     const std::vector<uint8_t> typeOnly{5};

@@ -78,6 +78,10 @@ Direct3DHere Probe() {
     return FAILED(dynamicTargets) ? Direct3DHere::RefusesDynamicTargets : Direct3DHere::Usable;
 }
 
+constexpr const char* kRefused =
+    "this Direct3D refuses dynamic render-target surfaces (Wine's wined3d): "
+    "GetBackBufferNoRef gives no surface";
+
 class DisplayOnDirect3D : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -93,12 +97,8 @@ class DisplayOnDirect3D : public ::testing::Test {
         DestroyD3D();
     }
 
-    void RequireSurfaces() {
-        if (here == Direct3DHere::RefusesDynamicTargets) {
-            GTEST_SKIP() << "this Direct3D refuses dynamic render-target surfaces (Wine's "
-                            "wined3d): GetBackBufferNoRef gives no surface";
-        }
-    }
+    // GTEST_SKIP only leaves the function it is in, so tests call this in their own body.
+    bool SurfacesRefused() const { return here == Direct3DHere::RefusesDynamicTargets; }
 
     IDirect3DSurface9* Surface() {
         IDirect3DSurface9* surface = nullptr;
@@ -122,7 +122,7 @@ TEST_F(DisplayOnDirect3D, RefusedSurfaceUsageGivesEFailAndNoSurfaceEveryTime) {
 }
 
 TEST_F(DisplayOnDirect3D, SurfacesFollowSizeAndAlphaAndAreKeptWhileNothingChanges) {
-    RequireSurfaces();
+    if (SurfacesRefused()) GTEST_SKIP() << kRefused;
     IDirect3DSurface9* first = Surface();
     D3DSURFACE_DESC desc = SurfaceDesc(first);
     EXPECT_EQ(desc.Width, 1024u);
@@ -142,7 +142,7 @@ TEST_F(DisplayOnDirect3D, SurfacesFollowSizeAndAlphaAndAreKeptWhileNothingChange
 }
 
 TEST_F(DisplayOnDirect3D, MultisampleCountsTheDeviceLacksBecomeNone) {
-    RequireSurfaces();
+    if (SurfacesRefused()) GTEST_SKIP() << kRefused;
     // What the adapter offers, asked independently of the library.
     Held<IDirect3D9Ex> d3d;
     ASSERT_EQ(Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d), D3D_OK);
@@ -157,7 +157,7 @@ TEST_F(DisplayOnDirect3D, MultisampleCountsTheDeviceLacksBecomeNone) {
 }
 
 TEST_F(DisplayOnDirect3D, DecodedFrameIsDrawnIntoTheSurface) {
-    RequireSurfaces();
+    if (SurfacesRefused()) GTEST_SKIP() << kRefused;
     SetSize(256, 256);
     IDirect3DSurface9* surface = Surface();
     SetDecoderLibrarySetting(TEST_DECODER_PATH);

@@ -98,8 +98,10 @@ const std::vector<Packet>& Packets() {
     return packets;
 }
 
-bool Matches(const LoggedMessage& m, const Expected& e) {
-    return m.code == e.code && m.text.rfind(e.text, 0) == 0;
+bool MatchesAny(const LoggedMessage& m, const std::vector<Expected>& list) {
+    return std::any_of(list.begin(), list.end(), [&](const Expected& e) {
+        return m.code == e.code && m.text.rfind(e.text, 0) == 0;
+    });
 }
 
 bool IsStartUpMessage(const LoggedMessage& m) {
@@ -256,10 +258,8 @@ TEST_P(FaultMatrixTest, HostSeesTheFaultStopsPromptlyAndKeepsAValidSegment) {
 
     if (!row.oneOf.empty()) {
         EXPECT_TRUE(WaitFor([&](const std::vector<LoggedMessage>& all) {
-            return std::any_of(all.begin(), all.end(), [&](const LoggedMessage& m) {
-                return std::any_of(row.oneOf.begin(), row.oneOf.end(),
-                                   [&](const Expected& e) { return Matches(m, e); });
-            });
+            return std::any_of(all.begin(), all.end(),
+                               [&](const LoggedMessage& m) { return MatchesAny(m, row.oneOf); });
         })) << Describe();
     } else if (row.phase == Phase::DuringStop && row.fault != Fault::SlowConnect) {
         EXPECT_TRUE(PollUntil([] { return GetStreamStat("cam", "bps") > 0; })) << Describe();
@@ -281,11 +281,8 @@ TEST_P(FaultMatrixTest, HostSeesTheFaultStopsPromptlyAndKeepsAValidSegment) {
     MarkStopped(false);
 
     for (const LoggedMessage& m : Messages()) {
-        const bool known = IsStartUpMessage(m) ||
-                           std::any_of(row.oneOf.begin(), row.oneOf.end(),
-                                       [&](const Expected& e) { return Matches(m, e); }) ||
-                           std::any_of(row.allowed.begin(), row.allowed.end(),
-                                       [&](const Expected& e) { return Matches(m, e); });
+        const bool known =
+            IsStartUpMessage(m) || MatchesAny(m, row.oneOf) || MatchesAny(m, row.allowed);
         EXPECT_TRUE(known) << "unexpected [" << m.code << "] " << m.text;
     }
     EXPECT_TRUE(HasMessage(KESTO_MESSAGE_STATUS, "Stream started"));

@@ -42,6 +42,17 @@ std::vector<Packet> GeneratePackets(int count, int side, int gop) {
     return packets;
 }
 
+void ServeLoop(LoopbackServer& server, const std::vector<Packet>& packets,
+               std::chrono::milliseconds period) {
+    server.Serve([&server, &packets, period](LoopbackServer::Socket socket) {
+        for (std::size_t i = 0; !server.Stopping(); ++i) {
+            const Packet& p = packets[i % packets.size()];
+            if (!LoopbackServer::SendAll(socket, p.data(), p.size())) return;
+            std::this_thread::sleep_for(period);
+        }
+    });
+}
+
 std::string CheckRecordingPair(const std::string& raw, std::size_t* rawSize) {
     bool rawExists = false, sidecarExists = false;
     const std::vector<uint8_t> bytes = ReadAll(raw, rawExists);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "loopback_server.h"
+
 namespace kesto::test {
 
 using Packet = std::vector<uint8_t>;
@@ -16,6 +18,10 @@ using Packet = std::vector<uint8_t>;
 // `count` access units of a small generated stream (IDR with SPS/PPS every `gop` frames),
 // each with its azimuth record.
 std::vector<Packet> GeneratePackets(int count, int side = 32, int gop = 4);
+
+// Serves `packets` round and round, one every `period`, until the server stops.
+void ServeLoop(LoopbackServer& server, const std::vector<Packet>& packets,
+               std::chrono::milliseconds period);
 
 // Empty when `raw` and its sidecar form a valid pair or are both absent; otherwise why not.
 // Valid: the sidecar holds whole records, they add up to the raw file's size, and a non-empty

@@ -48,13 +48,7 @@ class ResourceFaultsTest : public ::testing::Test {
     // 128-pixel picture are large enough that a failing file notices within a few of them.
     void StartStreaming() {
         static const std::vector<Packet> packets = GeneratePackets(12, 128, 4);
-        server.Serve([this](LoopbackServer::Socket socket) {
-            for (std::size_t i = 0; !server.Stopping(); ++i) {
-                const Packet& p = packets[i % packets.size()];
-                if (!LoopbackServer::SendAll(socket, p.data(), p.size())) return;
-                std::this_thread::sleep_for(milliseconds(5));
-            }
-        });
+        ServeLoop(server, packets, milliseconds(5));
         ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
         ASSERT_TRUE(PollUntil([] { return GetStreamStat("cam", "bps") > 0; })) << Describe();
     }
@@ -159,14 +153,8 @@ TEST_F(ResourceFaultsTest, DecoderThatFailsToStartLeavesTheNextStreamWorking) {
         "Decoder library failed to initialize: \nlicence expired\n(Is Toolkit installed?)";
     const std::string segment = ::testing::TempDir() + "init_failure.bin";
     RemovePair(segment);
-    server.Serve([this](LoopbackServer::Socket socket) {
-        static const std::vector<Packet> packets = GeneratePackets(4);
-        for (std::size_t i = 0; !server.Stopping(); ++i) {
-            const Packet& p = packets[i % packets.size()];
-            if (!LoopbackServer::SendAll(socket, p.data(), p.size())) return;
-            std::this_thread::sleep_for(milliseconds(5));
-        }
-    });
+    static const std::vector<Packet> packets = GeneratePackets(4);
+    ServeLoop(server, packets, milliseconds(5));
     ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
     SaveVideoSegmentRawToDisk(segment.c_str(), 5000);
     ASSERT_TRUE(WaitForMessage(KESTO_MESSAGE_EXCEPTION, failure)) << Describe();

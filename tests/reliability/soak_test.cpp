@@ -79,14 +79,7 @@ class SoakTest : public ::testing::Test {
         server.emplace();
         std::string uri = "file://" + recording;
         if (!file) {
-            LoopbackServer& host = *server;
-            host.Serve([&host](LoopbackServer::Socket socket) {
-                for (std::size_t i = 0; !host.Stopping(); ++i) {
-                    const Packet& p = Packets()[i % Packets().size()];
-                    if (!LoopbackServer::SendAll(socket, p.data(), p.size())) return;
-                    std::this_thread::sleep_for(milliseconds(2));
-                }
-            });
+            ServeLoop(*server, Packets(), milliseconds(2));
             uri = server->Uri();
         }
         const std::string name = file ? "soak-file" : "soak-tcp";
@@ -152,15 +145,6 @@ class SoakTest : public ::testing::Test {
         EXPECT_LT(slowestFileStop, milliseconds(12000));
         EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
         RecordProperty("cycles", cyclesRun);
-        RecordProperty(
-            "slowest_tcp_stop_ms",
-            static_cast<int>(std::chrono::duration_cast<milliseconds>(slowestTcpStop).count()));
-        std::printf("soak: %d cycles (%d file), slowest stop tcp %lld ms, file %lld ms\n",
-                    cyclesRun, fileRun,
-                    static_cast<long long>(
-                        std::chrono::duration_cast<milliseconds>(slowestTcpStop).count()),
-                    static_cast<long long>(
-                        std::chrono::duration_cast<milliseconds>(slowestFileStop).count()));
     }
 
     std::string dir;

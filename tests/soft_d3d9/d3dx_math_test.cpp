@@ -68,47 +68,5 @@ TEST(D3dxMathTest, DisplayCameraIsATranslationAndTheStandardLeftHandedProjection
     }
 }
 
-TEST(D3dxMathTest, LookAtBuildsAnOrthonormalBasisFacingTheTarget) {
-    D3DMATRIX view;
-    const D3DVECTOR eye{3, 0, 0}, at{0, 0, 0}, up{0, 1, 0};
-    MatrixLookAtLH(&view, &eye, &at, &up);
-    // Looking down −x with y up (left-handed): the target is straight ahead at distance 3 and
-    // +z is to the right, since right = up × forward.
-    const Point4 target = Transform({0, 0, 0, 1}, view);
-    EXPECT_NEAR(target.x, 0, 1e-6);
-    EXPECT_NEAR(target.y, 0, 1e-6);
-    EXPECT_NEAR(target.z, 3, 1e-6);
-    const Point4 side = Transform({0, 0, 1, 1}, view);
-    EXPECT_NEAR(side.x, 1, 1e-6);
-    const Point4 above = Transform({0, 2, 0, 1}, view);
-    EXPECT_NEAR(above.y, 2, 1e-6);
-}
-
-TEST(D3dxMathTest, RotationTurnsCounterClockwiseAndMultiplyAppliesTheLeftMatrixFirst) {
-    D3DMATRIX rotation, scaling, world;
-    MatrixRotationZ(&rotation, 1.5707964f);
-    const Point4 turned = Transform({1, 0, 0, 1}, rotation);
-    EXPECT_NEAR(turned.x, 0, 1e-6);
-    EXPECT_NEAR(turned.y, 1, 1e-6);
-
-    MatrixRotationZ(&rotation, 0.5f);
-    const float expected[4][4] = {{std::cos(0.5f), std::sin(0.5f), 0, 0},
-                                  {-std::sin(0.5f), std::cos(0.5f), 0, 0},
-                                  {0, 0, 1, 0},
-                                  {0, 0, 0, 1}};
-    ExpectMatrix(rotation, expected, 0);
-
-    // The display's world: turn, then scale with y mirrored.
-    MatrixRotationZ(&rotation, 1.5707964f);
-    MatrixScaling(&scaling, 2, -2, 2);
-    MatrixMultiply(&world, &rotation, &scaling);
-    const Point4 p = Transform({1, 0, 0, 1}, world);
-    EXPECT_NEAR(p.x, 0, 1e-6);
-    EXPECT_NEAR(p.y, -2, 1e-6);
-    // The output may be one of the inputs.
-    MatrixMultiply(&rotation, &rotation, &scaling);
-    ExpectMatrix(rotation, world.m, 0);
-}
-
 }  // namespace
 }  // namespace kesto

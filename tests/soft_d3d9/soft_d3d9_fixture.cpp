@@ -67,9 +67,8 @@ Ref<IDirect3DTexture9> SoftD3D9Test::MakeTexture(IDirect3DDevice9* device, UINT 
     return Ref<IDirect3DTexture9>(texture);
 }
 
-template <class V>
-void SoftD3D9Test::DrawStrip(IDirect3DDevice9* device, const V (&vertices)[4], DWORD format,
-                             IDirect3DTexture9* texture, bool displayStates) {
+void SoftD3D9Test::DrawStrip(IDirect3DDevice9* device, const Vertex (&vertices)[4], DWORD format,
+                             IDirect3DTexture9* texture) {
     IDirect3DVertexBuffer9* buffer = nullptr;
     ASSERT_EQ(
         device->CreateVertexBuffer(sizeof vertices, 0, format, D3DPOOL_DEFAULT, &buffer, nullptr),
@@ -79,11 +78,9 @@ void SoftD3D9Test::DrawStrip(IDirect3DDevice9* device, const V (&vertices)[4], D
     ASSERT_EQ(buffer->Lock(0, sizeof vertices, &bytes, 0), S_OK);
     std::memcpy(bytes, vertices, sizeof vertices);
     buffer->Unlock();
-    if (displayStates) {
-        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-        device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    }
-    device->SetStreamSource(0, buffer, 0, sizeof(V));
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetStreamSource(0, buffer, 0, sizeof(Vertex));
     device->SetFVF(format);
     device->SetTexture(0, texture);
     ASSERT_EQ(device->BeginScene(), S_OK);
@@ -93,11 +90,6 @@ void SoftD3D9Test::DrawStrip(IDirect3DDevice9* device, const V (&vertices)[4], D
     device->SetTexture(0, nullptr);
     device->SetStreamSource(0, nullptr, 0, 0);
 }
-
-template void SoftD3D9Test::DrawStrip<Vertex>(IDirect3DDevice9*, const Vertex (&)[4], DWORD,
-                                              IDirect3DTexture9*, bool);
-template void SoftD3D9Test::DrawStrip<ScreenVertex>(IDirect3DDevice9*, const ScreenVertex (&)[4],
-                                                    DWORD, IDirect3DTexture9*, bool);
 
 std::vector<uint32_t> SoftD3D9Test::ReadBack(IDirect3DDevice9* device, IDirect3DSurface9* target) {
     D3DSURFACE_DESC desc{};

@@ -30,14 +30,6 @@ struct Vertex {
 };
 constexpr DWORD kVertexFormat = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 
-// A pre-transformed vertex: D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1.
-struct ScreenVertex {
-    float x, y, z, rhw;
-    DWORD diffuse;
-    float u, v;
-};
-constexpr DWORD kScreenVertexFormat = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
-
 // Every test starts from the defaults and must leave no object behind.
 class SoftD3D9Test : public ::testing::Test {
   protected:
@@ -52,11 +44,9 @@ class SoftD3D9Test : public ::testing::Test {
     Ref<IDirect3DTexture9> MakeTexture(IDirect3DDevice9* device, UINT width, UINT height,
                                        const std::function<uint32_t(UINT, UINT)>& texel,
                                        D3DFORMAT format = D3DFMT_X8R8G8B8);
-    // Draws a strip of four vertices with the display's states (no culling, no lighting) unless
-    // `displayStates` is false, which keeps the device defaults.
-    template <class V>
-    void DrawStrip(IDirect3DDevice9* device, const V (&vertices)[4], DWORD format,
-                   IDirect3DTexture9* texture, bool displayStates = true);
+    // Draws a strip of four vertices with the display's states (no culling, no lighting).
+    void DrawStrip(IDirect3DDevice9* device, const Vertex (&vertices)[4], DWORD format,
+                   IDirect3DTexture9* texture);
     // The render target's pixels through a system-memory surface.
     std::vector<uint32_t> ReadBack(IDirect3DDevice9* device, IDirect3DSurface9* target);
 };

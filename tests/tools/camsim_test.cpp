@@ -85,26 +85,6 @@ TEST_F(CamsimTest, LiveStreamDeliversFramesAndASweepingAzimuth) {
     EXPECT_EQ(server.ConnectionsAccepted(), 1);
 }
 
-TEST_F(CamsimTest, SweepWrapsIntoOneTurnAndEveryConnectionStartsItsOwnStream) {
-    EXPECT_NEAR(camsim::SweepAzimuth(0.0, 1.0, 10, 70), 7.0 - 2 * M_PI, 1e-12);
-    EXPECT_NEAR(camsim::SweepAzimuth(0.5, -1.0, 1, 1), 2 * M_PI - 0.5, 1e-12);
-    EXPECT_GE(camsim::SweepAzimuth(0.0, -3.0, 7, 1000), 0.0);
-    EXPECT_LT(camsim::SweepAzimuth(0.0, 3.0, 7, 1000), 2 * M_PI);
-
-    // Two clients in a row: the second connection's first record is the sweep's start again.
-    camsim::ServerOptions options = SmallLive();
-    options.azimuthStart = 1.25;
-    camsim::Server server(options);
-    server.Start();
-    for (int round = 0; round < 2; ++round) {
-        ClearLog();
-        ASSERT_EQ(StartServerStream("sim", UriOf(server).c_str()), KESTO_S_OK);
-        ASSERT_TRUE(WaitForAzimuths(3)) << Describe();
-        StopServerStream("sim");
-        EXPECT_NEAR(Azimuths().front(), 1.25, 1e-6) << round;
-    }
-}
-
 struct FaultCase {
     const char* name;
     camsim::Faults faults;
@@ -171,40 +151,6 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"garbage", Fault(&camsim::Faults::garbageAfter, 0), 0, "", false},
         FaultCase{"trickle", camsim::Faults{-1, -1, -1, -1, 97, 1}, 0, "", true}),
     [](const ::testing::TestParamInfo<FaultCase>& param) { return param.param.name; });
-
-TEST_F(CamsimTest, ReplaysARecordingPairInALoop) {
-    streamgen::GeneratorOptions generatorOptions;
-    generatorOptions.side = kSide;
-    generatorOptions.gop = 5;
-    streamgen::StreamGenerator generator(generatorOptions);
-    std::vector<std::vector<uint8_t>> packets;
-    for (int i = 0; i < 5; ++i) packets.push_back(generator.NextFrame(0.5f + 0.25f * i));
-    const std::string raw = ::testing::TempDir() + "camsim_replay.h264";
-    streamgen::WriteRecording(raw, packets);
-
-    camsim::ServerOptions options = SmallLive();
-    options.replayPath = raw;
-    camsim::Server server(options);
-    server.Start();
-    ASSERT_EQ(StartServerStream("sim", UriOf(server).c_str()), KESTO_S_OK);
-    ASSERT_TRUE(WaitForAzimuths(12)) << Describe();
-    StopPromptly();
-    const std::vector<double> azimuths = Azimuths();
-    for (std::size_t i = 0; i < 12; ++i) {
-        EXPECT_EQ(azimuths[i], 0.5 + 0.25 * static_cast<double>(i % 5)) << i;
-    }
-}
-
-TEST_F(CamsimTest, RejectsRecordingsWhoseSidecarDoesNotTileTheFile) {
-    const std::string raw = ::testing::TempDir() + "camsim_bad.h264";
-    streamgen::WriteRecording(raw, {{0, 0, 0, 1, 9, 0xF0}, {0, 0, 0, 1, 9, 0xF0}});
-    EXPECT_EQ(camsim::LoadRecording(raw).size(), 2u);
-    std::ofstream(raw, std::ios::binary | std::ios::app) << "x";  // one byte too many
-    EXPECT_THROW(camsim::LoadRecording(raw), camsim::Error);
-    streamgen::WriteRecording(raw, {{0, 0, 0, 1, 9, 0xF0}}, false);  // no sidecar
-    std::remove((raw.substr(0, raw.size() - 4) + "_pkt_sizes.bin").c_str());
-    EXPECT_THROW(camsim::LoadRecording(raw), camsim::Error);
-}
 
 }  // namespace
 }  // namespace kesto::test

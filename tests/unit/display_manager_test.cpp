@@ -44,13 +44,6 @@ std::vector<RecordingRenderer*> AddRenderers(CDisplayManager& display, unsigned 
 
 const uint8_t kPixel[4] = {7, 0, 0, 0};
 
-TEST(DeliverFrame, WithoutRenderersDropsTheFrameAndKeepsPendingChanges) {
-    CDisplayManager display;
-    display.pendingChanges = RotationOffsetChanged | SnapshotRequested;
-    display.DeliverFrame(kPixel, 1, 0.5);
-    EXPECT_EQ(display.pendingChanges, RotationOffsetChanged | SnapshotRequested);
-}
-
 TEST(DeliverFrame, AppliesChangesToEveryRendererAndTheSnapshotOnlyToTheActiveOne) {
     CDisplayManager display;
     auto renderers = AddRenderers(display, 2);
@@ -75,37 +68,6 @@ TEST(DeliverFrame, AppliesChangesToEveryRendererAndTheSnapshotOnlyToTheActiveOne
     display.DeliverFrame(kPixel, 1, 0.75);  // nothing pending: just the upload
     EXPECT_EQ(renderers[0]->calls.size(), 4u);
     EXPECT_EQ(renderers[1]->calls.size(), 1u);
-}
-
-TEST(DeliverFrame, AMissingRendererKeepsTheChangesPendingAndSkipsTheUpload) {
-    CDisplayManager display;
-    auto renderers = AddRenderers(display, 2, 1);
-    display.pendingChanges = ZoomFactorChanged;
-    display.zoomFactor = 3.0;
-    display.DeliverFrame(kPixel, 1, 0.0);
-    EXPECT_EQ(display.pendingChanges, ZoomFactorChanged);
-    EXPECT_EQ(renderers[0]->zoomFactor.load(), 3.0);
-    EXPECT_TRUE(renderers[0]->calls.empty());
-}
-
-TEST(DeliverFrame, ARendererArrayNotYetMadeKeepsTheChangesPending) {
-    // The state a refused window class leaves: the Direct3D object counted its adapters,
-    // but no renderer array exists.
-    CDisplayManager display;
-    display.adapterCount = 2;
-    display.pendingChanges = SnapshotRequested;
-    display.DeliverFrame(kPixel, 1, 0.0);
-    EXPECT_EQ(display.pendingChanges, static_cast<uint32_t>(SnapshotRequested));
-}
-
-TEST(GetDisplayManager, CreatesOneInstanceWithItsInitialValues) {
-    auto display = GetDisplayManager();
-    EXPECT_EQ(display, GetDisplayManager());
-    EXPECT_EQ(display->surfaceWidth, 1024u);
-    EXPECT_EQ(display->frameWidth, 512u);
-    EXPECT_EQ(display->zoomFactor, 0.0);
-    EXPECT_TRUE(display->surfacesStale);
-    EXPECT_EQ(display->pendingChanges, 0u);
 }
 
 }  // namespace

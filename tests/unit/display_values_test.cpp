@@ -43,15 +43,5 @@ TEST(DisplayExports, SetBitsOnlyForRealChanges) {
     EXPECT_EQ(display->pendingChanges, static_cast<uint32_t>(RotationOffsetChanged));
 }
 
-TEST(DisplayExports, TheLastSnapshotRequestBeforeAFrameWins) {
-    auto display = GetDisplayManager();
-    SaveVideoFrameRawToDisk("first.png");
-    SaveVideoFrameRawToDisk("second.bmp");
-    SaveVideoFrameRawToDisk(nullptr);
-    EXPECT_EQ(display->snapshotPath, "second.bmp");
-    EXPECT_EQ(display->pendingChanges, static_cast<uint32_t>(SnapshotRequested));
-    SaveVideoSegmentRawToDisk("clip.bin", 1000);  // without a stream: nothing happens
-}
-
 }  // namespace
 }  // namespace kesto

@@ -55,13 +55,6 @@ TEST(PacketCursor, WithoutSidecarUsesFixedChunksAndEmptyDataIsIdle) {
     EXPECT_FALSE(normal.Next().idle);
 }
 
-TEST(RecordingFormat, SidecarNameCutsFourCharactersWhateverTheyAre) {
-    EXPECT_EQ(SidecarFileName("clip.bin"), "clip_pkt_sizes.bin");
-    EXPECT_EQ(SidecarFileName("clip.h264"), "clip._pkt_sizes.bin");
-    EXPECT_EQ(SidecarFileName("abcd"), "abcd_pkt_sizes.bin");
-    EXPECT_EQ(SidecarFileName("C:\\rec\\a.bin"), "C:\\rec\\a_pkt_sizes.bin");
-}
-
 TEST(RecordingFormat, SidecarRecordsAreLittleEndianAndAnIncompleteTailIsIgnored) {
     const std::string path = ::testing::TempDir() + "sidecar_test.bin";
     {

@@ -105,9 +105,8 @@ TEST_F(SegmentRecorderTest, NegativeDurationRecordsOnePacketAndZeroDurationNone)
     Feed(kSps);
     Feed(kSps);
     EXPECT_EQ(Recorded(), (std::vector<std::vector<uint8_t>>{kSps}));
-}
 
-TEST_F(SegmentRecorderTest, ZeroDurationWhileWaitingWritesTheFirstPacketOnly) {
+    // Zero while waiting for a sequence parameter set: the first packet written ends it.
     recorder.RequestSegment(raw, 5000);
     Feed(kSlice);
     recorder.RequestSegment(raw, 0);

@@ -12,10 +12,11 @@
 
 namespace kesto::platform {
 
-// Ending a wait from another thread. On Windows, shutdown() on a socket whose connect() is
-// still pending in another thread does nothing to that connect: it goes on until the peer
-// answers or the system's own time-out (about 21 s with the default SYN retries) expires. And
-// closesocket() from the stopping thread, which would end it, is unsafe: the worker still
+// Ending a wait from another thread. Winsock's shutdown() is not documented to end a connect()
+// or recv() that another thread is blocked in, and under Wine it ends neither (measured: a
+// connect to a listener that answers no more requests goes on until the system's own
+// time-out, and a recv on a silent connection never returns). closesocket() from the
+// stopping thread does end the connect (WSA_OPERATION_ABORTED), but is unsafe: the worker still
 // holds the handle value, and Winsock may hand the same value to the next socket() of any
 // thread in the process. So every socket here is made non-blocking with WSAEventSelect, and
 // connect and recv wait in WaitForMultipleObjects on two events: the socket's network event
