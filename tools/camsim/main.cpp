@@ -12,9 +12,15 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "../common/command_line.h"
 #include "camsim_server.h"
 
 namespace {
+
+using kesto::tools::OptionReader;
+using kesto::tools::ParseInteger;
+using kesto::tools::ParseReal;
+using kesto::tools::UsageError;
 
 constexpr const char* kUsage =
     "usage: kesto-camsim [options]\n"
@@ -50,32 +56,6 @@ constexpr const char* kUsage =
     "  --quiet                no connection log on stderr\n"
     "  --help                 show this text\n";
 
-struct UsageError {
-    std::string message;
-};
-
-long long ParseInteger(const std::string& option, const std::string& text, long long low,
-                       long long high) {
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno == ERANGE || value < low || value > high) {
-        throw UsageError{option + " needs a whole number from " + std::to_string(low) + " to " +
-                         std::to_string(high) + ", got '" + text + "'"};
-    }
-    return value;
-}
-
-double ParseReal(const std::string& option, const std::string& text) {
-    errno = 0;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value)) {
-        throw UsageError{option + " needs a finite number, got '" + text + "'"};
-    }
-    return value;
-}
-
 struct Arguments {
     kesto::camsim::ServerOptions server;
     long long seconds = 0;
@@ -86,24 +66,11 @@ struct Arguments {
 Arguments Parse(int argc, char** argv) {
     constexpr long long kMaxBytes = 1LL << 50;
     Arguments args;
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        std::string value;
-        bool hasValue = false;
-        const size_t equals = option.find('=');
-        if (option.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option.resize(equals);
-            hasValue = true;
-        }
-        auto takeValue = [&]() -> std::string {
-            if (hasValue) return value;
-            if (i + 1 >= argc) throw UsageError{option + " needs a value"};
-            return argv[++i];
-        };
-        auto flag = [&]() {
-            if (hasValue) throw UsageError{option + " takes no value"};
-        };
+    OptionReader reader(argc, argv);
+    while (reader.Next()) {
+        const std::string option = reader.Option();
+        auto takeValue = [&] { return reader.Value(); };
+        auto flag = [&] { reader.NoValue(); };
         auto& s = args.server;
         auto& f = s.faults;
         if (option == "--help" || option == "-h") {

@@ -16,10 +16,15 @@
 #include <string>
 #include <thread>
 
+#include "../common/command_line.h"
 #include "client_api.h"
 #include "surface_reader.h"
 
 namespace {
+
+using kesto::tools::OptionReader;
+using kesto::tools::ParseInteger;
+using kesto::tools::UsageError;
 
 using namespace kesto::viewer;
 using Clock = std::chrono::steady_clock;
@@ -60,42 +65,14 @@ struct Arguments {
     bool help = false;
 };
 
-struct UsageError {
-    std::string message;
-};
-
-long ParseInteger(const std::string& option, const std::string& text, long low, long high) {
-    errno = 0;
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno == ERANGE || value < low || value > high) {
-        throw UsageError{option + " needs a whole number from " + std::to_string(low) + " to " +
-                         std::to_string(high) + ", got '" + text + "'"};
-    }
-    return value;
-}
-
 Arguments Parse(int argc, char** argv) {
     Arguments args;
     bool uriGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        std::string value;
-        bool hasValue = false;
-        const size_t equals = option.find('=');
-        if (option.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option.resize(equals);
-            hasValue = true;
-        }
-        auto takeValue = [&]() -> std::string {
-            if (hasValue) return value;
-            if (i + 1 >= argc) throw UsageError{option + " needs a value"};
-            return argv[++i];
-        };
-        auto flag = [&]() {
-            if (hasValue) throw UsageError{option + " takes no value"};
-        };
+    OptionReader reader(argc, argv);
+    while (reader.Next()) {
+        const std::string option = reader.Option();
+        auto takeValue = [&] { return reader.Value(); };
+        auto flag = [&] { reader.NoValue(); };
         if (option == "--help" || option == "-h") {
             flag();
             args.help = true;
