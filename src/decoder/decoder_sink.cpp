@@ -1,9 +1,9 @@
 #include "decoder/decoder_sink.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
-#include <locale>
-#include <sstream>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -24,11 +24,17 @@ int SquareFrameSide(int size) {
 }
 
 namespace {
-std::string AzimuthMessage(double value) {
-    std::ostringstream text;
-    text.imbue(std::locale::classic());
-    text << "DecoderSink::checkForKestoInfoNAL received azimuth of " << value;
-    return text.str();
+// The azimuth trace goes out with every frame, so it is put together in a caller's buffer
+// rather than on the heap. std::to_chars writes "%g" with 6 significant digits in the C
+// locale, whatever locale the host runs in.
+const char* AzimuthMessage(double value, char (&buffer)[96]) {
+    static constexpr char kPrefix[] = "DecoderSink::checkForKestoInfoNAL received azimuth of ";
+    std::memcpy(buffer, kPrefix, sizeof kPrefix - 1);
+    char* const end = buffer + sizeof buffer - 1;
+    const std::to_chars_result written =
+        std::to_chars(buffer + sizeof kPrefix - 1, end, value, std::chars_format::general, 6);
+    *written.ptr = '\0';
+    return buffer;
 }
 }  // namespace
 
@@ -76,7 +82,8 @@ void DecoderSink::checkForKestoInfoNAL() {
         }
         if (info.result != KestoInfoResult::Azimuth) continue;
         azimuth.exchange(static_cast<double>(info.azimuth));
-        ReportMessage(MessageCode::Info, AzimuthMessage(azimuth.load()));
+        char text[96];
+        ReportMessage(MessageCode::Info, AzimuthMessage(azimuth.load(), text));
         NotifyAzimuth(azimuth.load());
     }
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <omp.h>
+
 #include "api/message_channel.h"
 
 // The one copy of stb_image_write in the library, kept static so that none of its symbols
@@ -108,6 +110,11 @@ void WriteSnapshot(const uint8_t* texture, std::size_t pitch, unsigned width, un
 
     std::vector<uint8_t> image(static_cast<std::size_t>(width) * height * 4);
     ConvertTextureToImage(texture, pitch, width, height, image.data());
+    // The team's workers would otherwise spin for milliseconds waiting for more work that,
+    // at one snapshot in seconds, never comes: meanwhile they hold a core the encoding below
+    // and the host could use. Pausing ends this thread's team; the next snapshot starts one
+    // again, which costs far less than the spinning did.
+    omp_pause_resource(omp_pause_soft, omp_get_initial_device());
     const int imageWidth = static_cast<int>(height);
     const int imageHeight = static_cast<int>(width);
     // Process-wide inside stb; every snapshot wants it, and only snapshots use the writer.

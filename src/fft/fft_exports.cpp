@@ -1,15 +1,22 @@
 // The real-FFT exports: thin wrappers around KISS FFT's real transform in double precision.
 //
 // FFTR sits on a hot path of the host (called per block of samples), so it adds nothing to
-// kiss_fftr beyond a pointer check: no locks, no allocation, no copies. A configuration is
-// KISS FFT's own allocation, handed to the host as an opaque pointer and released with free().
+// kiss_fftr beyond a pointer check and the choice of the OpenMP team (fft_team.h): no locks, no
+// copies. A configuration is one malloc block: a small header with the length, then KISS FFT's
+// own configuration built in place; the host holds it as an opaque pointer and it is released
+// with free().
 #include <kesto/video_client.h>
 
 #include <kiss_fftr.h>
+#include <omp.h>
 
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
+#include <new>
 #include <type_traits>
+
+#include "fft_team.h"
 
 static_assert(std::is_same<kiss_fft_scalar, double>::value,
               "KISS FFT must be built and included with kiss_fft_scalar=double");
@@ -18,9 +25,42 @@ static_assert(sizeof(kiss_fft_cpx) == 2 * sizeof(double),
 
 namespace {
 
+// KISS FFT keeps the length to itself, and FFTR needs it to choose the team.
+struct alignas(std::max_align_t) Header {
+    int32_t nfft;
+};
+
 kiss_fftr_cfg toKiss(KestoFftrConfig cfg) {
-    return reinterpret_cast<kiss_fftr_cfg>(cfg);
+    return reinterpret_cast<kiss_fftr_cfg>(reinterpret_cast<unsigned char*>(cfg) + sizeof(Header));
 }
+
+int32_t lengthOf(KestoFftrConfig cfg) {
+    return reinterpret_cast<const Header*>(cfg)->nfft;
+}
+
+// Sets the calling thread's team size for one transform and puts the host's setting back
+// afterwards: the team size is a per-thread OpenMP setting the host may use for its own loops.
+class TeamScope {
+  public:
+    explicit TeamScope(int32_t nfft) : previous_(omp_get_max_threads()) {
+        const int team = kesto::fft::TeamSize(nfft, previous_);
+        if (team != previous_) {
+            omp_set_num_threads(team);
+        } else {
+            previous_ = 0;
+        }
+    }
+    ~TeamScope() {
+        if (previous_ > 0) {
+            omp_set_num_threads(previous_);
+        }
+    }
+    TeamScope(const TeamScope&) = delete;
+    TeamScope& operator=(const TeamScope&) = delete;
+
+  private:
+    int previous_;  // 0: nothing to put back
+};
 
 // kiss_fftr_alloc sizes its block as (nfft / 2) * 3 complex values in int arithmetic; past
 // this length that product overflows, so such lengths are refused rather than mis-sized.
@@ -37,7 +77,20 @@ KESTO_API KestoFftrConfig KESTO_CALL AllocFFTR(int32_t nfft) {
         if (nfft <= 0 || (nfft & 1) != 0 || nfft / 2 > kMaxHalfLength) {
             return nullptr;
         }
-        return reinterpret_cast<KestoFftrConfig>(kiss_fftr_alloc(nfft, 0, nullptr, nullptr));
+        // Asked with no memory, kiss_fftr_alloc only reports the size it needs.
+        size_t kissSize = 0;
+        kiss_fftr_alloc(nfft, 0, nullptr, &kissSize);
+        void* block = std::malloc(sizeof(Header) + kissSize);
+        if (block == nullptr) {
+            return nullptr;
+        }
+        new (block) Header{nfft};
+        auto* cfg = static_cast<KestoFftrConfig>(block);
+        if (kiss_fftr_alloc(nfft, 0, toKiss(cfg), &kissSize) == nullptr) {
+            std::free(block);
+            return nullptr;
+        }
+        return cfg;
     } catch (...) {
         return nullptr;
     }
@@ -51,6 +104,7 @@ KESTO_API void KESTO_CALL FFTR(KestoFftrConfig cfg, const double* timedata, doub
         // In-place use (timedata == freqdata, nfft + 2 doubles) is safe: kiss_fftr first runs
         // the half-length complex transform from timedata into the configuration's own
         // buffer and only then writes freqdata, reading nothing but that buffer.
+        TeamScope team(lengthOf(cfg));
         kiss_fftr(toKiss(cfg), timedata, reinterpret_cast<kiss_fft_cpx*>(freqdata));
     } catch (...) {
         // Nothing in KISS FFT throws; the handler only guarantees that nothing could leave
@@ -60,8 +114,8 @@ KESTO_API void KESTO_CALL FFTR(KestoFftrConfig cfg, const double* timedata, doub
 
 KESTO_API void KESTO_CALL FreeFFTR(KestoFftrConfig cfg) {
     try {
-        // kiss_fftr_alloc took the block from malloc in one piece.
-        std::free(toKiss(cfg));
+        // The header and KISS FFT's configuration are one malloc block.
+        std::free(cfg);
     } catch (...) {
     }
 }

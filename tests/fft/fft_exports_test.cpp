@@ -1,13 +1,18 @@
 #include <kesto/video_client.h>
 
 #include <gtest/gtest.h>
+#include <omp.h>
+
+#include <dirent.h>
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -193,6 +198,51 @@ TEST(FftrThreads, ConfigurationsOnTwoThreadsGiveTheSameResultsAsAlone) {
     b.join();
     EXPECT_TRUE(jobs[0].allSame);
     EXPECT_TRUE(jobs[1].allSame);
+}
+
+// Threads of this process, counted from /proc.
+int ProcessThreads() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir)) {
+            count += entry->d_name[0] != '.';
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+// Short transforms stay on the calling thread: no OpenMP worker is started (which would spin
+// after the call), and the host's own team setting on that thread is left as it was.
+TEST(FftrTeam, ShortTransformsStartNoWorkersAndKeepTheHostsTeamSize) {
+    std::thread host([] {
+        omp_set_num_threads(4);
+        const int before = ProcessThreads();
+        for (int32_t nfft : {256, 4096, 32768}) {
+            Config cfg = MakeConfig(nfft);
+            const std::vector<double> x = RandomSignal(nfft, 7);
+            for (int i = 0; i < 3; ++i) Transform(cfg.get(), x);
+        }
+        EXPECT_EQ(ProcessThreads(), before);
+        EXPECT_EQ(omp_get_max_threads(), 4);
+    });
+    host.join();
+}
+
+// Long transforms do get the team: the policy must not turn the parallel build off.
+TEST(FftrTeam, LongTransformsRunOnTheTeam) {
+    // Under ThreadSanitizer the suite keeps OpenMP to one thread (its runtime is not
+    // instrumented); starting a team here would read as races.
+    if (std::getenv("OMP_NUM_THREADS") != nullptr) GTEST_SKIP() << "OMP_NUM_THREADS is set";
+    std::thread host([] {
+        omp_set_num_threads(2);
+        const int before = ProcessThreads();
+        Config cfg = MakeConfig(1 << 20);
+        Transform(cfg.get(), RandomSignal(1 << 20, 9));
+        EXPECT_GT(ProcessThreads(), before);
+        EXPECT_EQ(omp_get_max_threads(), 2);
+    });
+    host.join();
 }
 
 }  // namespace

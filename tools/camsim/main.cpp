@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 extern "C" {
@@ -130,17 +131,11 @@ extern "C" void OnSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Arguments args;
-    try {
-        args = Parse(argc, argv);
-    } catch (const UsageError& error) {
-        std::fprintf(stderr, "kesto-camsim: %s\n(try --help)\n", error.message.c_str());
-        return 2;
-    }
-    if (args.help) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
+    int exitCode = 0;
+    const std::optional<Arguments> parsed =
+        kesto::tools::ParseCommandLine("kesto-camsim", kUsage, argc, argv, Parse, exitCode);
+    if (!parsed) return exitCode;
+    const Arguments& args = *parsed;
 
     struct sigaction action {};
     action.sa_handler = OnSignal;

@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace kesto::tools {
@@ -74,5 +76,27 @@ class OptionReader {
     std::string value;
     bool hasValue = false;
 };
+
+// The start of every tool's main(): `parse` (argc, argv) -> arguments with a `help` member.
+// Returns the arguments to run with; otherwise sets `exitCode` and returns nothing: 2 after a
+// usage mistake (reported on stderr as "<tool>: <message>"), 0 after printing `usage` for
+// --help.
+template <typename Parse>
+auto ParseCommandLine(const char* tool, const char* usage, int argc, char** argv, Parse parse,
+                      int& exitCode) -> std::optional<decltype(parse(argc, argv))> {
+    try {
+        auto args = parse(argc, argv);
+        if (args.help) {
+            std::fputs(usage, stdout);
+            exitCode = 0;
+            return std::nullopt;
+        }
+        return args;
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "%s: %s\n(try --help)\n", tool, error.message.c_str());
+        exitCode = 2;
+        return std::nullopt;
+    }
+}
 
 }  // namespace kesto::tools

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -406,17 +407,11 @@ int RunWindow(const ClientApi& api, const Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Arguments args;
-    try {
-        args = Parse(argc, argv);
-    } catch (const UsageError& error) {
-        std::fprintf(stderr, "kesto-viewer: %s\n(try --help)\n", error.message.c_str());
-        return 2;
-    }
-    if (args.help) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
+    int exitCode = 0;
+    const std::optional<Arguments> parsed =
+        kesto::tools::ParseCommandLine("kesto-viewer", kUsage, argc, argv, Parse, exitCode);
+    if (!parsed) return exitCode;
+    Arguments args = *parsed;
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if (!args.headless && (display == nullptr || *display == '\0') &&

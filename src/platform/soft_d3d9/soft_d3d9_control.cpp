@@ -1,10 +1,12 @@
 // Process-wide state of the software Direct3D 9: the switches tests set, injected failures,
 // call counts, creation records, the live-object registry and the simulated windows.
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <unordered_map>
 
 #include "platform/soft_d3d9/soft_d3d9_internal.h"
@@ -30,8 +32,11 @@ struct State {
     std::mutex mutex;
     internal::Configuration configuration = DefaultConfiguration();
     bool failClassRegistration = false;
-    std::map<std::string, std::vector<InjectedFailure>> failures;
-    std::map<std::string, size_t> callCounts;
+    // Looked up by string_view (std::less<>), so that a call that is counted or checked for an
+    // injected failure allocates nothing once its name is known: the soft device sits under
+    // every frame upload, which must not allocate.
+    std::map<std::string, std::vector<InjectedFailure>, std::less<>> failures;
+    std::map<std::string, size_t, std::less<>> callCounts;
     std::vector<DeviceRecord> devices;
     std::vector<RenderTargetRecord> renderTargets;
     std::vector<TextureRecord> textures;
@@ -48,7 +53,7 @@ State& GetState() {
 }
 
 // Takes one injected failure for `name`, if any; the mutex is held by the caller.
-bool TakeFailure(State& state, const std::string& name, HRESULT* code) {
+bool TakeFailure(State& state, std::string_view name, HRESULT* code) {
     auto found = state.failures.find(name);
     if (found == state.failures.end() || found->second.empty()) return false;
     InjectedFailure& failure = found->second.front();
@@ -196,9 +201,19 @@ namespace internal {
 HRESULT EnterCall(const char* interfaceName, const char* method) {
     State& state = GetState();
     std::lock_guard<std::mutex> lock(state.mutex);
-    const std::string qualified = std::string(interfaceName) + "::" + method;
-    ++state.callCounts[qualified];
-    ++state.callCounts[method];
+    char buffer[128];
+    const int length = std::snprintf(buffer, sizeof buffer, "%s::%s", interfaceName, method);
+    const std::string_view qualified(
+        buffer, static_cast<size_t>(std::clamp(length, 0, int(sizeof buffer) - 1)));
+    auto count = [&state](std::string_view name) {
+        auto found = state.callCounts.find(name);
+        if (found == state.callCounts.end()) {
+            found = state.callCounts.emplace(std::string(name), 0).first;
+        }
+        ++found->second;
+    };
+    count(qualified);
+    count(method);
     HRESULT code = S_OK;
     if (TakeFailure(state, qualified, &code) || TakeFailure(state, method, &code)) return code;
     return S_OK;

@@ -1,0 +1,14 @@
+// The bare cost of a picture: the same packets decoded by libavcodec on one thread and
+// converted to BGRX by swscale, exactly what the stand-in decoder does, without the library.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace kesto::costmeter {
+
+// CPU seconds per picture (decode + conversion, averaged over `passes` passes through the
+// packets after one warm-up pass). Throws std::runtime_error when libavcodec fails.
+double BareDecodeSecondsPerFrame(const std::vector<std::vector<uint8_t>>& packets, int passes);
+
+}  // namespace kesto::costmeter
