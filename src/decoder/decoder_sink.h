@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,12 +32,16 @@ class DecoderSink {
     unsigned updateFrameSize(int size);
 
     const std::string streamName;
-    uint32_t framePauseMs = 0;  // pause after each delivered frame (file playback pacing)
+    uint32_t framePauseMs = 0;  // frame interval of file playback (0: no pacing)
     int32_t streamWidth = 0;
     int32_t streamHeight = 0;
     std::atomic<double> azimuth{0.0};
 
   private:
+    void PauseAfterFrame();
+
+    // Pacing: when the pause after the last delivered frame ends; none before the first.
+    std::chrono::steady_clock::time_point pauseEnd{};
     const DecoderFunctions& decoder;
     std::shared_ptr<StreamStats> stats;
 };

@@ -62,7 +62,7 @@ void SegmentRecorder::EndSegment() noexcept {
     segmentStarted = false;
 }
 
-void SegmentRecorder::RecordPacket(const uint8_t* data, int size) noexcept {
+void SegmentRecorder::RecordRequestedPacket(const uint8_t* data, int size) noexcept {
     try {
         if (segmentDurationMs.load() != 0 && !recording) {
             if (OpenSegmentFiles()) {

@@ -35,12 +35,17 @@ class SegmentRecorder {
     // segment only the duration changes. Host thread; never fails, opens nothing.
     void RequestSegment(std::string fileName, int32_t durationMs);
     // Passes one packet through the recorder. Worker thread; reports its failures as messages
-    // and never throws.
-    void RecordPacket(const uint8_t* data, int size) noexcept;
+    // and never throws. Idle (no request, no segment open) it costs the two tests here, inline
+    // in the worker's loop: the call itself would cost more than they do.
+    void RecordPacket(const uint8_t* data, int size) noexcept {
+        if (!recording && segmentDurationMs.load() == 0) return;
+        RecordRequestedPacket(data, size);
+    }
 
     bool Recording() const { return recording; }
 
   private:
+    void RecordRequestedPacket(const uint8_t* data, int size) noexcept;
     bool OpenSegmentFiles();
     void EndSegment() noexcept;
 

@@ -161,6 +161,16 @@ int64_t ToWrappedFixed(double texels, int size) {
     return fixed;
 }
 
+// How many positions, counting `position` itself, lie inside [0, limit) when stepping by
+// `step` (position is inside); at least 1, capped to an int.
+int StepsBeforeWrap(int64_t position, int64_t step, int64_t limit) {
+    constexpr int64_t kMany = int64_t{1} << 30;
+    int64_t steps = kMany;
+    if (step > 0) steps = (limit - 1 - position) / step + 1;
+    if (step < 0) steps = position / -step + 1;
+    return static_cast<int>(std::min(steps, kMany));
+}
+
 // Texture with one diffuse colour and the same w at every vertex: the texture position is
 // affine in screen space and advances by a fixed-point step per pixel, wrapped by one compare.
 template <bool kWhiteDiffuse>
@@ -179,6 +189,17 @@ void FillAffineTextured(const PixelTarget& target, const TextureSource& texture,
         const uint32_t* texels = texture.texels;
         const ptrdiff_t pitch = texture.pitch;
         for (int x = left; x <= right; ++x) {
+            // Runs of pixels that cannot wrap go through a loop with no wrap tests: the tests
+            // chain every step to the one before and made this the slowest part of a draw
+            // (a whole-target textured square took 2.4 ms instead of under 1).
+            const int run = std::min(right - x + 1, std::min(StepsBeforeWrap(u, uStep, uLimit),
+                                                             StepsBeforeWrap(v, vStep, vLimit)));
+            for (const int end = x + run - 1; x < end; ++x) {
+                const uint32_t texel = texels[(v >> 32) * pitch + (u >> 32)];
+                out[x] = (kWhiteDiffuse ? texel : Modulate(texel, diffuse)) | alphaMask;
+                u += uStep;
+                v += vStep;
+            }
             const uint32_t texel = texels[(v >> 32) * pitch + (u >> 32)];
             out[x] = (kWhiteDiffuse ? texel : Modulate(texel, diffuse)) | alphaMask;
             u += uStep;
