@@ -332,7 +332,7 @@ KESTO_API void KESTO_CALL DestroyD3D(void);
  * functions share no state with the rest of the library.
  *
  * A configuration belongs to one transform length. Use it from one thread at a time;
- * different configurations may be used from different threads at once. Transforms of 65536
+ * different configurations may be used from different threads at once. Transforms of 524288
  * points or more run in parallel on the calling thread's OpenMP team (OMP_NUM_THREADS, or
  * omp_set_num_threads on that thread, sets its size); shorter ones run on the calling thread
  * alone, where they are faster and leave no worker threads spinning after the call. The

@@ -4,7 +4,10 @@
 // thread's team. For short transforms the hand-over costs more than the work (on two cores a
 // 256-point transform took about twice as long with the team as alone) and, worse, leaves the
 // team's workers spinning for milliseconds after the call, which for a host transforming a
-// small block every few milliseconds holds a whole core. Only long transforms gain from the team.
+// small block every few milliseconds holds a whole core. And when the other cores are busy,
+// as on an operator's PC, the call waits until the scheduler runs every team member: on two
+// loaded cores transforms up to 2^18 points took 2 to 10 times longer with the team. Only the
+// longest transforms gain from it (2^20 points: about 1.2 to 2 times faster on an idle machine).
 #pragma once
 
 #include <cstdint>
@@ -12,8 +15,8 @@
 namespace kesto::fft {
 
 // Transforms of at least this many points run on the calling thread's whole team; shorter
-// ones on the calling thread alone. Measured with the FFTR latency figures of kesto-costmeter.
-inline constexpr int32_t kTeamMinLength = 65536;
+// ones on the calling thread alone. Measured with kesto-costmeter --fft and bench/run.
+inline constexpr int32_t kTeamMinLength = 524288;
 
 // The team for one transform of `nfft` points when the calling thread's team would have
 // `maxThreads` threads.

@@ -44,10 +44,10 @@ double BareDecodeSecondsPerFrame(const std::vector<std::vector<uint8_t>>& packet
             avcodec_send_packet(context, packet);
             av_packet_unref(packet);
             while (avcodec_receive_frame(context, frame) == 0) {
-                scaler = sws_getCachedContext(
-                    scaler, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                    frame->width, frame->height, AV_PIX_FMT_BGR0, SWS_BILINEAR | SWS_ACCURATE_RND,
-                    nullptr, nullptr, nullptr);
+                scaler = sws_getCachedContext(scaler, frame->width, frame->height,
+                                              static_cast<AVPixelFormat>(frame->format),
+                                              frame->width, frame->height, AV_PIX_FMT_BGR0,
+                                              SWS_BILINEAR, nullptr, nullptr, nullptr);
                 const int stride = frame->width * 4;
                 bgrx.resize(static_cast<size_t>(stride) * static_cast<size_t>(frame->height));
                 uint8_t* planes[4] = {bgrx.data(), nullptr, nullptr, nullptr};
