@@ -1,7 +1,9 @@
 #include "decode_baseline.h"
 
+#include <chrono>
 #include <ctime>
 #include <stdexcept>
+#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,7 +22,8 @@ double ThreadCpuSeconds() {
 
 }  // namespace
 
-double BareDecodeSecondsPerFrame(const std::vector<std::vector<uint8_t>>& packets, int passes) {
+double BareDecodeSecondsPerFrame(const std::vector<std::vector<uint8_t>>& packets, int passes,
+                                 int fps) {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     AVCodecContext* context = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
     if (context == nullptr) throw std::runtime_error("no H.264 decoder in libavcodec");
@@ -38,6 +41,7 @@ double BareDecodeSecondsPerFrame(const std::vector<std::vector<uint8_t>>& packet
     double spent = 0;
     for (int pass = 0; pass <= passes; ++pass) {
         for (const std::vector<uint8_t>& data : packets) {
+            if (fps > 0) std::this_thread::sleep_for(std::chrono::microseconds(1000000 / fps));
             const double start = ThreadCpuSeconds();
             av_new_packet(packet, static_cast<int>(data.size()));
             std::copy(data.begin(), data.end(), packet->data);

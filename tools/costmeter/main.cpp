@@ -535,17 +535,26 @@ int AllocCheck(const std::string& folder) {
 }
 
 // The plain stream's CPU against the bare decoding cost of its pictures.
-// `bare` is measured before the stream starts, so that the two do not share the cores.
-Usage StreamFigures(int side, double bare, int seconds) {
+// The bare cost of a picture, measured before the stream starts so that the two do not share
+// the cores: decoded back to back, and decoded at 30 fps as a live stream is.
+struct Bare {
+    double tight = 0;
+    double paced = 0;
+};
+
+Usage StreamFigures(int side, const Bare& bare, int seconds) {
     std::printf("\nStream %dx%d at %d fps\n", side, side, kFps);
     const Usage u = Measure(seconds);
     PrintUsage("CPU, streaming", u);
-    const double goal = 1.2 * kFps * bare;
     const double perThirty = u.framesPerSecond > 0 ? u.process * kFps / u.framesPerSecond : 0;
-    PrintRow(
-        "CPU per 30 frames vs bare decode + conversion",
-        Format("%.3f s (bare %.3f s, %.2f x)", perThirty, kFps * bare, perThirty / (kFps * bare)),
-        "<= 1.2 x bare", Verdict(perThirty <= goal));
+    PrintRow("CPU per 30 frames vs bare decode + conversion",
+             Format("%.3f s (bare %.3f s, %.2f x)", perThirty, kFps * bare.tight,
+                    perThirty / (kFps * bare.tight)),
+             "<= 1.2 x bare", Verdict(perThirty <= 1.2 * kFps * bare.tight));
+    PrintRow("  against bare decoding at 30 fps",
+             Format("%.3f s (bare %.3f s, %.2f x)", perThirty, kFps * bare.paced,
+                    perThirty / (kFps * bare.paced)),
+             "(cold caches alike)", "");
     PrintRow("busiest thread besides the worker", Format("%.3f s/s", u.busiestOther),
              "no spinning (< 0.02)", Verdict(u.busiestOther < 0.02));
     PrintRow("worker allocations per frame (decoder's too)",
@@ -563,13 +572,15 @@ void StartStreaming(Stream&) {
     }
 }
 
-double BareCost(const std::string& recording) {
-    return kesto::costmeter::BareDecodeSecondsPerFrame(kesto::camsim::LoadRecording(recording), 2);
+Bare BareCost(const std::string& recording) {
+    const auto packets = kesto::camsim::LoadRecording(recording);
+    return Bare{kesto::costmeter::BareDecodeSecondsPerFrame(packets, 2),
+                kesto::costmeter::BareDecodeSecondsPerFrame(packets, 1, kFps)};
 }
 
 int StreamOnly(int side, int seconds, const std::string& folder) {
     const std::string recording = MakeRecording(folder, side);
-    const double bare = BareCost(recording);
+    const Bare bare = BareCost(recording);
     Simulator simulator(recording);
     Stream stream(simulator.Uri());
     StartStreaming(stream);
@@ -592,7 +603,7 @@ int RunAll(const Arguments& args, const std::string& folder) {
 
     for (const auto& [side, recording] :
          {std::pair<int, std::string>{1024, recording1024}, {512, recording512}}) {
-        const double bare = BareCost(recording);
+        const Bare bare = BareCost(recording);
         Simulator simulator(recording);
         Stream stream(simulator.Uri());
         StartStreaming(stream);
