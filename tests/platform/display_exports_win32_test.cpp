@@ -107,7 +107,7 @@ TEST_F(DisplayOnDirect3D, MultisampleCountsTheDeviceLacksBecomeNone) {
         EXPECT_EQ(SetNumDesiredSamples(samples), KESTO_S_OK);
         EXPECT_EQ(SurfaceDesc(Surface()).MultiSampleType, offered ? type : D3DMULTISAMPLE_NONE);
     }
-    // Both ways taken: some count offered, some not (3 is never offered by wined3d).
+    // Both ways taken: some counts offered, some not.
     EXPECT_GT(offeredCount, 0);
     EXPECT_LT(offeredCount, 5);
 }
