@@ -12,7 +12,14 @@
 
 include_guard(GLOBAL)
 
-set(KESTO_DEBIAN_SOURCE_CACHE "${CMAKE_BINARY_DIR}/_deps/debian-src" CACHE PATH
+# The environment variable of the same name, when set at the first configure, chooses the
+# folder too: CI and the test scripts configure through presets, which take no -D.
+if(NOT "$ENV{KESTO_DEBIAN_SOURCE_CACHE}" STREQUAL "")
+  set(_kds_default "$ENV{KESTO_DEBIAN_SOURCE_CACHE}")
+else()
+  set(_kds_default "${CMAKE_BINARY_DIR}/_deps/debian-src")
+endif()
+set(KESTO_DEBIAN_SOURCE_CACHE "${_kds_default}" CACHE PATH
     "Folder that keeps downloaded Debian source packages (may be shared between build trees)")
 
 function(kesto_debian_source name version source_dir out_id)

@@ -46,13 +46,16 @@ else()
   set(KESTO_TEST_PATH_PREFIX "")
 endif()
 
-# -- stb_image_write: header only, so Debian's libstb-dev serves the cross build too. Only that
-# header is copied into a folder of its own: putting /usr/include on a mingw include path would
-# let glibc's headers shadow the Windows C runtime's.
-find_file(KESTO_STB_IMAGE_WRITE stb/stb_image_write.h PATHS /usr/include NO_DEFAULT_PATH
-          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
-configure_file("${KESTO_STB_IMAGE_WRITE}" "${CMAKE_BINARY_DIR}/_deps/stb/include/stb/stb_image_write.h"
-               COPYONLY)
+# -- stb_image_write (and stb_image, with which tests read snapshots back): header only, so
+# Debian's libstb-dev serves the cross build too. Only these headers are copied into a folder
+# of their own: putting /usr/include on a mingw include path would let glibc's headers shadow
+# the Windows C runtime's.
+foreach(_kw_stb stb_image_write stb_image)
+  string(TOUPPER "KESTO_${_kw_stb}" _kw_var)
+  find_file(${_kw_var} stb/${_kw_stb}.h PATHS /usr/include NO_DEFAULT_PATH
+            NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  configure_file("${${_kw_var}}" "${CMAKE_BINARY_DIR}/_deps/stb/include/stb/${_kw_stb}.h" COPYONLY)
+endforeach()
 set(KESTO_STB_INCLUDE_DIR "${CMAKE_BINARY_DIR}/_deps/stb/include" CACHE PATH
     "Folder holding stb/stb_image_write.h" FORCE)
 

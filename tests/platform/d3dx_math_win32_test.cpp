@@ -83,7 +83,8 @@ TEST_F(AgainstD3dx, RotationScalingAndTheirProducts) {
 }
 
 TEST_F(AgainstD3dx, CameraAndProjection) {
-    const D3DVECTOR eyes[] = {{0, 0, -5}, {1, 2, -3}, {-4, 0.5f, 2}};
+    // The first eye and the last projection are the renderer's own camera.
+    const D3DVECTOR eyes[] = {{0, 0, -2.4142134f}, {0, 0, -5}, {1, 2, -3}, {-4, 0.5f, 2}};
     const D3DVECTOR at{0, 0, 0};
     const D3DVECTOR up{0, 1, 0};
     for (const D3DVECTOR& eye : eyes) {
@@ -97,6 +98,9 @@ TEST_F(AgainstD3dx, CameraAndProjection) {
                           *perspective(&theirs, fov, 1.6f, 0.1f, 100.0f)))
             << fov;
     }
+    D3DMATRIX ours, theirs;
+    EXPECT_TRUE(Close(*MatrixPerspectiveFovLH(&ours, 0.7853982f, 1.0f, 1.0f, 100.0f),
+                      *perspective(&theirs, 0.7853982f, 1.0f, 1.0f, 100.0f)));
 }
 
 }  // namespace

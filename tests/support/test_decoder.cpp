@@ -136,6 +136,12 @@ KESTO_DECODER_EXPORT void TestDecoderQueueFrame(int size, uint8_t fill) {
     state().queuedFrames.emplace_back(static_cast<std::size_t>(size), fill);
 }
 
+// A frame with the given bytes, for tests that check what the display makes of its pixels.
+KESTO_DECODER_EXPORT void TestDecoderQueueFrameBytes(const uint8_t* data, int size) {
+    std::lock_guard<std::mutex> guard(state().lock);
+    state().queuedFrames.emplace_back(data, data + size);
+}
+
 KESTO_DECODER_EXPORT void TestDecoderLog(int level, const char* text) {
     DecoderLoggerCallback logger;
     {

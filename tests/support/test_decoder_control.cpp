@@ -19,6 +19,7 @@ TestDecoderControl::TestDecoderControl(const std::string& path) : library(path) 
     Resolve(library, "TestDecoderFailInit", failInit);
     Resolve(library, "TestDecoderQueueSei", queueSei);
     Resolve(library, "TestDecoderQueueFrame", queueFrame);
+    Resolve(library, "TestDecoderQueueFrameBytes", queueFrameBytes);
     Resolve(library, "TestDecoderLog", log);
     Resolve(library, "TestDecoderCounts", counts);
 }
@@ -31,6 +32,9 @@ void TestDecoderControl::QueueSei(const uint8_t* data, int size) const {
 }
 void TestDecoderControl::QueueFrame(int size, uint8_t fill) const {
     queueFrame(size, fill);
+}
+void TestDecoderControl::QueueFrame(const std::vector<uint8_t>& bytes) const {
+    queueFrameBytes(bytes.data(), static_cast<int>(bytes.size()));
 }
 void TestDecoderControl::Log(int level, const char* text) const {
     log(level, text);

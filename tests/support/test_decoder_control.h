@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "test_platform.h"
 
@@ -26,6 +27,7 @@ class TestDecoderControl {
     void FailInit(const char* errorText) const;
     void QueueSei(const uint8_t* data, int size) const;
     void QueueFrame(int size, uint8_t fill) const;
+    void QueueFrame(const std::vector<uint8_t>& bytes) const;
     void Log(int level, const char* text) const;
     TestDecoderCountsResult Counts() const;
 
@@ -34,6 +36,7 @@ class TestDecoderControl {
     void (*failInit)(const char*);
     void (*queueSei)(const uint8_t*, int);
     void (*queueFrame)(int, uint8_t);
+    void (*queueFrameBytes)(const uint8_t*, int);
     void (*log)(int, const char*);
     void (*counts)(TestDecoderCountsResult*);
 };
