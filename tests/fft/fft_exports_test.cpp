@@ -3,7 +3,14 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#if defined(_WIN32)
+// clang-format off
+#include <windows.h>  // before tlhelp32.h, which needs its types
+#include <tlhelp32.h>
+// clang-format on
+#else
 #include <dirent.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -200,15 +207,26 @@ TEST(FftrThreads, ConfigurationsOnTwoThreadsGiveTheSameResultsAsAlone) {
     EXPECT_TRUE(jobs[1].allSame);
 }
 
-// Threads of this process, counted from /proc.
+// Threads of this process: from /proc, or from a Toolhelp snapshot on Windows.
 int ProcessThreads() {
     int count = 0;
+#if defined(_WIN32)
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    }
+    CloseHandle(snapshot);
+#else
     if (DIR* dir = opendir("/proc/self/task")) {
         while (dirent* entry = readdir(dir)) {
             count += entry->d_name[0] != '.';
         }
         closedir(dir);
     }
+#endif
     return count;
 }
 
