@@ -10,19 +10,6 @@
 
 namespace kesto::test {
 
-std::vector<uint8_t> MakeFrame(unsigned side,
-                               const std::function<uint32_t(unsigned, unsigned)>& pixel) {
-    std::vector<uint8_t> frame(static_cast<std::size_t>(side) * side * 4);
-    for (unsigned row = 0; row < side; ++row) {
-        for (unsigned column = 0; column < side; ++column) {
-            const uint32_t value = pixel(row, column);
-            uint8_t* out = &frame[(static_cast<std::size_t>(row) * side + column) * 4];
-            for (int k = 0; k < 4; ++k) out[k] = static_cast<uint8_t>(value >> (8 * k));
-        }
-    }
-    return frame;
-}
-
 std::vector<uint32_t> ReadBack(IDirect3DSurface9* surface) {
     D3DSURFACE_DESC description = {};
     EXPECT_EQ(surface->GetDesc(&description), D3D_OK);

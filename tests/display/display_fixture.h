@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "decoder/decoder_sink.h"
+#include "pictures.h"
 #include "platform/d3d9_api.h"
 
 namespace kesto::test {
@@ -21,12 +22,6 @@ constexpr uint32_t kBlack = 0x000000u;
 inline uint32_t Rgb(uint32_t pixel) {
     return pixel & 0xFFFFFFu;
 }
-
-// A square frame of side x side pixels, each the 32-bit value pixel(row, column) stored as
-// the decoder stores it (bytes blue, green, red, fourth). Exactly side * side * 4 bytes, so
-// that a read beyond it is caught under ASan.
-std::vector<uint8_t> MakeFrame(unsigned side,
-                               const std::function<uint32_t(unsigned, unsigned)>& pixel);
 
 // A surface's pixels, row by row, read back with GetRenderTargetData into system memory.
 std::vector<uint32_t> ReadBack(IDirect3DSurface9* surface);

@@ -11,10 +11,6 @@
 #include "message_log.h"
 #include "platform/soft_d3d9/soft_d3d9_control.h"
 
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb/stb_image.h>
-
 namespace kesto::test {
 namespace {
 
@@ -53,25 +49,6 @@ class Snapshot : public DisplayTest {
     unsigned side = 16;
 };
 
-struct Image {
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgba;
-    const uint8_t* At(int row, int column) const { return &rgba[(row * width + column) * 4]; }
-};
-
-Image Load(const std::string& path) {
-    Image image;
-    int components = 0;
-    uint8_t* data = stbi_load(path.c_str(), &image.width, &image.height, &components, 4);
-    if (data == nullptr) {
-        ADD_FAILURE() << "cannot read " << path;
-        return image;
-    }
-    image.rgba.assign(data, data + image.width * image.height * 4);
-    stbi_image_free(data);
-    return image;
-}
-
 TEST_F(Snapshot, ShowsTheFrameTransposedInPngAndBmp) {
     Surface();
     for (uint32_t fourth : {0x40u, 0xFFu}) {
@@ -85,7 +62,7 @@ TEST_F(Snapshot, ShowsTheFrameTransposedInPngAndBmp) {
                 0.0);
         const std::string path = Path(fourth == 0xFF ? "frame.bmp" : "frame.png");
         Snap(path);
-        const Image image = Load(path);
+        const Image image = ReadImageFile(path);
         ASSERT_EQ(image.width, static_cast<int>(side));
         ASSERT_EQ(image.height, static_cast<int>(side));
         const uint8_t* shown = image.At(5, 0);
@@ -148,13 +125,13 @@ TEST_F(Snapshot, ARequestBeforeAnyRendererWaitsForTheFirstFrameAfterThem) {
     Surface();
     Deliver(MakeFrame(side, [](unsigned, unsigned) { return 0u; }), 0.0);
     // Taken from the texture made for this frame's size, before the frame went in.
-    EXPECT_EQ(Load(Path("early.png")).width, static_cast<int>(side));
+    EXPECT_EQ(ReadImageFile(Path("early.png")).width, static_cast<int>(side));
 
     // Renderers made anew after a device loss take the frame size with the next frame too.
     soft_d3d9::LoseDevices();
     Surface();
     Snap(Path("rebuilt.png"));
-    EXPECT_EQ(Load(Path("rebuilt.png")).width, static_cast<int>(side));
+    EXPECT_EQ(ReadImageFile(Path("rebuilt.png")).width, static_cast<int>(side));
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ class DisplayOnDirect3D : public ::testing::Test {
         InstallRecordingCallbacks();
         ClearLog();
         here = ProbeDirect3D();
-        if (here == Direct3DHere::None) GTEST_SKIP() << "no Direct3D here (under Wine: no X display)";
+        if (here == Direct3DHere::None)
+            GTEST_SKIP() << "no Direct3D here (under Wine: no X display)";
     }
     void TearDown() override {
         DestroyD3D();

@@ -19,10 +19,6 @@
 #include "message_log.h"
 #include "test_platform.h"
 
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb/stb_image.h>
-
 namespace kesto::test {
 namespace {
 
@@ -33,10 +29,6 @@ constexpr uint32_t kRed = 0xFF0000u;
 constexpr uint32_t kBlack = 0x000000u;
 
 // Red and green carry the frame row and column (side up to 256).
-uint32_t Coordinates(unsigned row, unsigned column) {
-    return (row << 16) | (column << 8);
-}
-
 // Whether every target pixel's colour (the fourth byte left out) is expected(row, column);
 // on failure, how many differ and the first few.
 ::testing::AssertionResult Shows(const std::vector<uint32_t>& pixels,
@@ -48,8 +40,8 @@ uint32_t Coordinates(unsigned row, unsigned column) {
             const uint32_t shown = pixels[row * kTarget + column] & 0xFFFFFFu;
             if (shown == expected(row, column)) continue;
             if (++count <= 4) {
-                first += " (" + std::to_string(row) + "," + std::to_string(column) + ")=" +
-                         std::to_string(shown);
+                first += " (" + std::to_string(row) + "," + std::to_string(column) +
+                         ")=" + std::to_string(shown);
             }
         }
     }
@@ -79,7 +71,8 @@ class PictureOnDirect3D : public ::testing::Test {
   protected:
     void SetUp() override {
         const Direct3DHere here = ProbeDirect3D();
-        if (here == Direct3DHere::None) GTEST_SKIP() << "no Direct3D here (under Wine: no X display)";
+        if (here == Direct3DHere::None)
+            GTEST_SKIP() << "no Direct3D here (under Wine: no X display)";
         if (here == Direct3DHere::RefusesDynamicTargets)
             answer = std::make_unique<WindowsSurfaceUsageAnswer>();
         SetDecoderLibrarySetting(TEST_DECODER_PATH);
@@ -116,7 +109,8 @@ TEST_F(PictureOnDirect3D, ShowsTheFrameTransposed) {
     Show(MakeFrame(kSide, [](unsigned row, unsigned) { return row < kEdge ? kRed : kBlack; }));
     EXPECT_TRUE(Shows(RenderAndRead(), RedLeftOfTheEdge));
 
-    Show(MakeFrame(kSide, [](unsigned, unsigned column) { return column < kEdge ? kRed : kBlack; }));
+    Show(
+        MakeFrame(kSide, [](unsigned, unsigned column) { return column < kEdge ? kRed : kBlack; }));
     EXPECT_TRUE(Shows(RenderAndRead(), RedAboveTheEdge));
 }
 
@@ -140,25 +134,12 @@ TEST_F(PictureOnDirect3D, AzimuthTurnsThePictureAndAnEqualRotationOffsetCancelsI
     EXPECT_EQ(RenderAndRead(), straight);
 }
 
-// Direct3D 9 samples pixel c at x = 2c / width - 1 (pixel centres on integer screen
-// coordinates), half a pixel left of the geometric centre.
 TEST_F(PictureOnDirect3D, ZoomShowsTheCentralPartOfTheFrame) {
     const auto frame = MakeFrame(256, Coordinates);
     for (double zoom : {1.0, 2.0}) {
         SetCurrentZoomFactor(zoom);
         Show(frame, 0.0f);
-        const auto pixels = RenderAndRead();
-        // The visible part, 1 / (sqrt(2) zoom) of the frame, spans the target exactly: frame
-        // rows run along the middle target row, frame columns down the middle column.
-        const double visible = 1.0 / (std::sqrt(2.0) * zoom);
-        const unsigned middle = kTarget / 2;
-        for (unsigned c = 0; c < kTarget; ++c) {
-            const double across = 2.0 * c / kTarget - 1.0;
-            const double shown = 128.0 * (1.0 + across * visible);
-            EXPECT_NEAR((pixels[middle * kTarget + c] >> 16) & 0xFF, shown, 1.0)
-                << zoom << " " << c;
-            EXPECT_NEAR((pixels[c * kTarget + middle] >> 8) & 0xFF, shown, 1.0) << zoom << " " << c;
-        }
+        ExpectZoomedCentre(RenderAndRead(), kTarget, zoom);
     }
 }
 
@@ -181,25 +162,6 @@ class SnapshotOnDirect3D : public PictureOnDirect3D {
     fs::path folder;
 };
 
-struct Image {
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgba;
-    const uint8_t* At(int row, int column) const { return &rgba[(row * width + column) * 4]; }
-};
-
-Image Load(const std::string& path) {
-    Image image;
-    int components = 0;
-    uint8_t* data = stbi_load(path.c_str(), &image.width, &image.height, &components, 4);
-    if (data == nullptr) {
-        ADD_FAILURE() << "cannot read " << path;
-        return image;
-    }
-    image.rgba.assign(data, data + image.width * image.height * 4);
-    stbi_image_free(data);
-    return image;
-}
-
 // The snapshot is taken from the texture (read back by locking it) before the next frame
 // goes in: the frame on display, transposed as on the surface, the fourth byte kept in PNG.
 TEST_F(SnapshotOnDirect3D, ShowsTheFrameOnDisplayTransposedInPngAndBmp) {
@@ -215,7 +177,7 @@ TEST_F(SnapshotOnDirect3D, ShowsTheFrameOnDisplayTransposedInPngAndBmp) {
         const std::string path = Path(fourth == 0xFF ? "frame.bmp" : "frame.png");
         SaveVideoFrameRawToDisk(path.c_str());
         Show(blank);
-        const Image image = Load(path);
+        const Image image = ReadImageFile(path);
         ASSERT_EQ(image.width, static_cast<int>(side));
         ASSERT_EQ(image.height, static_cast<int>(side));
         const uint8_t* shown = image.At(5, 0);

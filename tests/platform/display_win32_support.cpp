@@ -26,17 +26,18 @@ std::vector<uint32_t> ReadBack(IDirect3DSurface9* surface) {
     Held<IDirect3DSurface9> copy;
     D3DLOCKED_RECT locked{};
     if (surface->GetDevice(&device) != D3D_OK ||
-        device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format,
-                                            D3DPOOL_SYSTEMMEM, &copy, nullptr) != D3D_OK ||
+        device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM,
+                                            &copy, nullptr) != D3D_OK ||
         device->GetRenderTargetData(surface, copy.p) != D3D_OK ||
         copy->LockRect(&locked, nullptr, D3DLOCK_READONLY) != D3D_OK) {
         ADD_FAILURE() << "reading the render target back failed";
         return pixels;
     }
     for (UINT y = 0; y < desc.Height; ++y) {
-        std::memcpy(&pixels[static_cast<std::size_t>(y) * desc.Width],
-                    static_cast<const uint8_t*>(locked.pBits) + static_cast<std::size_t>(y) * locked.Pitch,
-                    static_cast<std::size_t>(desc.Width) * 4);
+        std::memcpy(
+            &pixels[static_cast<std::size_t>(y) * desc.Width],
+            static_cast<const uint8_t*>(locked.pBits) + static_cast<std::size_t>(y) * locked.Pitch,
+            static_cast<std::size_t>(desc.Width) * 4);
     }
     copy->UnlockRect();
     return pixels;
@@ -48,13 +49,11 @@ Direct3DHere ProbeDirect3D() {
         return Direct3DHere::None;
     }
     auto check = [&](DWORD usage) {
-        return SUCCEEDED(d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL,
-                                                D3DFMT_X8R8G8B8, usage, D3DRTYPE_SURFACE,
-                                                D3DFMT_X8R8G8B8));
+        return SUCCEEDED(d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8,
+                                                usage, D3DRTYPE_SURFACE, D3DFMT_X8R8G8B8));
     };
     if (check(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC)) return Direct3DHere::Usable;
-    return check(D3DUSAGE_RENDERTARGET) ? Direct3DHere::RefusesDynamicTargets
-                                        : Direct3DHere::None;
+    return check(D3DUSAGE_RENDERTARGET) ? Direct3DHere::RefusesDynamicTargets : Direct3DHere::None;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -62,8 +61,8 @@ Direct3DHere ProbeDirect3D() {
 namespace {
 
 using CheckDeviceFormatMethod = HRESULT(STDMETHODCALLTYPE*)(IDirect3D9*, UINT, D3DDEVTYPE,
-                                                             D3DFORMAT, DWORD, D3DRESOURCETYPE,
-                                                             D3DFORMAT);
+                                                            D3DFORMAT, DWORD, D3DRESOURCETYPE,
+                                                            D3DFORMAT);
 
 // The COM method order of IDirect3D9: IUnknown's three, RegisterSoftwareDevice,
 // GetAdapterCount, GetAdapterIdentifier, GetAdapterModeCount, EnumAdapterModes,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "loopback_server.h"
+#include "pictures.h"
 #include "test_decoder_control.h"
 
 namespace kesto::test {
@@ -99,20 +100,5 @@ class FrameFeed {
     std::size_t framesShown = 0;
     LoopbackServer server;  // last: its session uses the fields above until it is joined
 };
-
-// A square frame of side x side pixels, each the 32-bit value pixel(row, column) stored as the
-// decoder stores it (bytes blue, green, red, fourth).
-template <typename Pixel>
-std::vector<uint8_t> MakeFrame(unsigned side, Pixel pixel) {
-    std::vector<uint8_t> frame(static_cast<std::size_t>(side) * side * 4);
-    for (unsigned row = 0; row < side; ++row) {
-        for (unsigned column = 0; column < side; ++column) {
-            const uint32_t value = pixel(row, column);
-            uint8_t* out = &frame[(static_cast<std::size_t>(row) * side + column) * 4];
-            for (int k = 0; k < 4; ++k) out[k] = static_cast<uint8_t>(value >> (8 * k));
-        }
-    }
-    return frame;
-}
 
 }  // namespace kesto::test
