@@ -26,26 +26,14 @@ TEST(SnapshotConversion, BmpPixelsAreBlendedOverMagentaByTheFourthByte) {
 
 class Snapshot : public DisplayTest {
   protected:
-    void SetUp() override {
-        DisplayTest::SetUp();
-        folder = fs::temp_directory_path() /
-                 ("kesto_snapshot_" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override {
-        fs::remove_all(folder);
-        DisplayTest::TearDown();
-    }
-    std::string Path(const std::string& name) const { return (folder / name).string(); }
+    std::string Path(const std::string& name) const { return folder.Path(name); }
     // Requests a snapshot and delivers the frame that writes it (from the texture as it was).
     void Snap(const std::string& path) {
         SaveVideoFrameRawToDisk(path.c_str());
         Deliver(MakeFrame(side, [](unsigned, unsigned) { return 0u; }), 0.0);
     }
 
-    fs::path folder;
+    ImageFolder folder;
     unsigned side = 16;
 };
 

@@ -7,8 +7,6 @@
 #include <d3d9.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -21,8 +19,6 @@
 
 namespace kesto::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr unsigned kTarget = 64;
 constexpr uint32_t kRed = 0xFF0000u;
@@ -145,21 +141,9 @@ TEST_F(PictureOnDirect3D, ZoomShowsTheCentralPartOfTheFrame) {
 
 class SnapshotOnDirect3D : public PictureOnDirect3D {
   protected:
-    void SetUp() override {
-        PictureOnDirect3D::SetUp();
-        folder = fs::temp_directory_path() /
-                 ("kesto_snapshot_" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override {
-        PictureOnDirect3D::TearDown();
-        fs::remove_all(folder);
-    }
-    std::string Path(const std::string& name) const { return (folder / name).string(); }
+    std::string Path(const std::string& name) const { return folder.Path(name); }
 
-    fs::path folder;
+    ImageFolder folder;
 };
 
 // The snapshot is taken from the texture (read back by locking it) before the next frame

@@ -23,6 +23,23 @@ std::vector<uint8_t> MakeFrame(unsigned side,
     return frame;
 }
 
+ImageFolder::ImageFolder()
+    : folder_(std::filesystem::temp_directory_path() /
+              ("kesto_snapshot_" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))) {
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+}
+
+ImageFolder::~ImageFolder() {
+    std::error_code ignored;  // a destructor must not throw
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+std::string ImageFolder::Path(const std::string& name) const {
+    return (folder_ / name).string();
+}
+
 Image ReadImageFile(const std::string& path) {
     Image image;
     int components = 0;

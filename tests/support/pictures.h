@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +25,21 @@ struct Image {
     int width = 0, height = 0;
     std::vector<uint8_t> rgba;
     const uint8_t* At(int row, int column) const { return &rgba[(row * width + column) * 4]; }
+};
+
+// A fresh, empty folder for the running test's image files, named after the test in the
+// temporary directory and removed with everything in it when the object goes.
+class ImageFolder {
+  public:
+    ImageFolder();
+    ~ImageFolder();
+    ImageFolder(const ImageFolder&) = delete;
+    ImageFolder& operator=(const ImageFolder&) = delete;
+    // The path of `name` inside the folder.
+    std::string Path(const std::string& name) const;
+
+  private:
+    std::filesystem::path folder_;
 };
 
 // The PNG or BMP file as 4-component pixels; a test failure and an empty image when it cannot

@@ -274,6 +274,13 @@ class Stream {
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
 
+    // Waits for the warm-up frames (IDR, decoder pools); throws when they do not come.
+    void WaitForWarmUp() const {
+        if (!WaitForFrames(kWarmupFrames, std::chrono::seconds(30))) {
+            throw std::runtime_error("no frames from the simulator");
+        }
+    }
+
     // Waits until `frames` frames of this stream have arrived (false on time-out).
     static bool WaitForFrames(long frames, std::chrono::seconds limit) {
         const auto deadline = Clock::now() + limit;
@@ -566,12 +573,6 @@ Usage StreamFigures(int side, const Bare& bare, int seconds) {
     return u;
 }
 
-void StartStreaming(Stream&) {
-    if (!Stream::WaitForFrames(kWarmupFrames, std::chrono::seconds(30))) {
-        throw std::runtime_error("no frames from the simulator");
-    }
-}
-
 Bare BareCost(const std::string& recording) {
     const auto packets = kesto::camsim::LoadRecording(recording);
     return Bare{kesto::costmeter::BareDecodeSecondsPerFrame(packets, 2),
@@ -583,7 +584,7 @@ int StreamOnly(int side, int seconds, const std::string& folder) {
     const Bare bare = BareCost(recording);
     Simulator simulator(recording);
     Stream stream(simulator.Uri());
-    StartStreaming(stream);
+    stream.WaitForWarmUp();
     StreamFigures(side, bare, seconds);
     return g_host.errors == 0 ? 0 : 1;
 }
@@ -606,7 +607,7 @@ int RunAll(const Arguments& args, const std::string& folder) {
         const Bare bare = BareCost(recording);
         Simulator simulator(recording);
         Stream stream(simulator.Uri());
-        StartStreaming(stream);
+        stream.WaitForWarmUp();
         const Usage u = StreamFigures(side, bare, seconds);
 
         if (side != 1024) continue;
