@@ -25,6 +25,7 @@ std::string SystemMessage(DWORD code) {
     if (text != nullptr) LocalFree(text);
     return message;
 }
+
 // The folder of the module holding this code, with its trailing separator; empty when it cannot
 // be had. Wide calls, so that a folder outside the ANSI code page is still found.
 std::wstring OwnFolder() {
@@ -83,8 +84,9 @@ LibraryHandle LoadLibraryBesideClient(const std::string& fileName, std::string& 
     // host's process. The file beside us is loaded by full path, and its own imports are
     // resolved from its folder and System32 only. A file that is there but fails to load is
     // reported as it is: falling back to another copy would hide a broken installation.
-    const std::wstring besideUs = OwnFolder() + Widen(fileName);
-    if (besideUs.size() > fileName.size() && IsFile(besideUs)) {
+    const std::wstring folder = OwnFolder();
+    const std::wstring besideUs = folder + Widen(fileName);
+    if (!folder.empty() && IsFile(besideUs)) {
         tried = Narrow(besideUs);
         return Remember(LoadLibraryExW(besideUs.c_str(), nullptr,
                                        LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
