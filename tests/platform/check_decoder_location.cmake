@@ -1,10 +1,10 @@
 # Where the Windows client finds its decoder, with decoys planted where it must never look.
 # Stages under WORK: app/ (the host executable), client/ (the client DLL), cwd/ (the working
-# directory) and path/ (a folder put first on PATH); cwd/ and path/ hold a decoy decoder whose
+# directory) and path/ (a folder on PATH); cwd/ and path/ hold a decoy decoder whose
 # DecoderInit fails with a recognisable text. Cases:
 #   beside  the decoder beside the client DLL: loaded from there, the stream plays;
 #   exe     the decoder beside the executable only: loaded from there, the stream plays;
-#   nowhere no decoder but the decoys: "Unable to load <name>: <system text>", no decoy.
+#   nowhere no decoder but the decoy on PATH: "Unable to load <name>: <system text>".
 #
 # cmake -DEMULATOR=<wine-run> -DHOST=<exe> -DCLIENT=<dll> -DDECODER=<dll> -DDECOY=<dll>
 #       -DWORK=<dir> -P check_decoder_location.cmake
@@ -18,15 +18,17 @@ foreach(case beside exe nowhere)
   file(MAKE_DIRECTORY "${root}/app" "${root}/client" "${root}/cwd" "${root}/path")
   file(COPY_FILE "${HOST}" "${root}/app/host.exe")
   file(COPY_FILE "${CLIENT}" "${root}/client/KestoVideoClient.dll")
-  file(COPY_FILE "${DECOY}" "${root}/cwd/${name}")
   file(COPY_FILE "${DECOY}" "${root}/path/${name}")
+  if(NOT case STREQUAL "nowhere")  # there the one on PATH would be next in line
+    file(COPY_FILE "${DECOY}" "${root}/cwd/${name}")
+  endif()
   if(case STREQUAL "beside")
     file(COPY_FILE "${DECODER}" "${root}/client/${name}")
   elseif(case STREQUAL "exe")
     file(COPY_FILE "${DECODER}" "${root}/app/${name}")
   endif()
 
-  # Wine puts WINEPATH in front of the Windows PATH.
+  # Wine adds WINEPATH to the Windows PATH.
   execute_process(
     COMMAND ${CMAKE_COMMAND} -E env "WINEPATH=Z:${root}/path"
             ${EMULATOR} "Z:${root}/app/host.exe" "Z:${root}/client/KestoVideoClient.dll" "Z:${root}"
