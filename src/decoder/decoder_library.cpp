@@ -27,10 +27,13 @@ bool Lookup(Fn& target, const char* name) {
 }
 
 void BindLocked() {
-    std::string path = platform::DefaultDecoderLibraryPath();
-    if (auto configured = platform::ConfiguredDecoderLibraryPath()) path = std::move(*configured);
-
-    library = platform::LoadDynamicLibrary(path);
+    std::string path;
+    if (auto configured = platform::ConfiguredDecoderLibraryPath()) {
+        path = std::move(*configured);
+        library = platform::LoadDynamicLibrary(path);
+    } else {
+        library = platform::LoadLibraryBesideClient(platform::DefaultDecoderLibraryName(), path);
+    }
     if (library == nullptr) {
         throw std::runtime_error("Unable to load " + path + ": " + platform::LastLoaderErrorText());
     }
