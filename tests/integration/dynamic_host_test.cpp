@@ -110,13 +110,20 @@ class DynamicHost : public ::testing::Test {
         return seconds;
     }
 
-    // A live stream of generated pictures at about 30 per second until the test ends.
-    void ServeLive(LoopbackServer& server) {
+    // Generated pictures (options the Windows build keeps pre-encoded).
+    static std::vector<std::vector<uint8_t>> Pictures(int count) {
         streamgen::GeneratorOptions options;
         options.side = 128;
+        options.gop = 10;
         streamgen::StreamGenerator generator(options);
         std::vector<std::vector<uint8_t>> packets;
-        for (int i = 0; i < 30; ++i) packets.push_back(generator.NextFrame(0.01f * i));
+        for (int i = 0; i < count; ++i) packets.push_back(generator.NextFrame(0.01f * i));
+        return packets;
+    }
+
+    // A live stream of generated pictures at about 30 per second until the test ends.
+    void ServeLive(LoopbackServer& server) {
+        const std::vector<std::vector<uint8_t>> packets = Pictures(30);
         server.Serve([&server, packets](LoopbackServer::Socket socket) {
             while (server.SendPackets(socket, packets, 33)) {
             }
@@ -124,13 +131,8 @@ class DynamicHost : public ::testing::Test {
     }
 
     std::string WriteRecording(const std::string& name) {
-        streamgen::GeneratorOptions options;
-        options.side = 128;
-        streamgen::StreamGenerator generator(options);
-        std::vector<std::vector<uint8_t>> packets;
-        for (int i = 0; i < 10; ++i) packets.push_back(generator.NextFrame(0.0f));
         const std::string raw = ::testing::TempDir() + "dynamic_host_" + name + ".bin";
-        streamgen::WriteRecording(raw, packets);
+        streamgen::WriteRecording(raw, Pictures(10));
         return "file://" + raw;
     }
 
