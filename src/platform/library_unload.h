@@ -14,4 +14,10 @@ using LibraryUnloadHandler = void (*)() noexcept;
 // Set once, while the library is loaded (from a global initialiser); null switches it off.
 void SetLibraryUnloadHandler(LibraryUnloadHandler handler);
 
+// Runs the handler at process exit as well, before the global destructors of the libraries
+// loaded up to this call. POSIX: exit() finalizes a library loaded at run time (the decoder)
+// before this one while the worker still runs in it; call this once that library is loaded.
+// Windows: nothing, process exit ends every other thread before any library is detached.
+void RunUnloadHandlerBeforeExit();
+
 }  // namespace kesto::platform

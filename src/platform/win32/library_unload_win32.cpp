@@ -14,6 +14,8 @@ void SetLibraryUnloadHandler(LibraryUnloadHandler handler) {
     unloadHandler.store(handler);
 }
 
+void RunUnloadHandlerBeforeExit() {}
+
 }  // namespace kesto::platform
 
 // The mingw runtime's entry point calls this before it runs the C++ global destructors, so
