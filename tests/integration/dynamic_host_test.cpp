@@ -219,8 +219,9 @@ TEST_P(UnloadWithStream, ReturnsAtOnceAndNothingFollows) {
             bool connecting = false;
             for (std::size_t attempt = 0; attempt < 6 && !connecting; ++attempt) {
                 ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
-                connecting = !Eventually(
-                    [&] { return CountMessages(kDecoderInstantiated) > attempt; }, milliseconds(500));
+                connecting =
+                    !Eventually([&] { return CountMessages(kDecoderInstantiated) > attempt; },
+                                milliseconds(500));
             }
             ASSERT_TRUE(connecting);
             break;

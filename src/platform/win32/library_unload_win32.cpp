@@ -24,8 +24,7 @@ void RunUnloadHandlerBeforeExit() {}
 // to end.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-        const kesto::platform::LibraryUnloadHandler handler =
-            kesto::platform::unloadHandler.load();
+        const kesto::platform::LibraryUnloadHandler handler = kesto::platform::unloadHandler.load();
         if (handler != nullptr) handler();
     }
     return TRUE;
