@@ -146,7 +146,9 @@ KESTO_API void KESTO_CALL SetCurrentAzimuth(double azimuth);
  * statistics. Callbacks and display state are kept. Harmless when called twice; a stream
  * may be started again afterwards. Every other function may still be called after it: the
  * stream functions then find no stream (StopServerStream returns KESTO_S_OK, segment
- * requests are dropped, statistics read 0.0). Call it before unloading the library.
+ * requests are dropped, statistics read 0.0). Call it before unloading the library. A
+ * library unloaded with its stream still running (FreeLibrary, dlclose) ends the stream
+ * itself and returns within a second; no callback comes after the unload has returned.
  * Thread: the host's stream thread; never from inside a callback (see Callbacks above).
  */
 KESTO_API void KESTO_CALL DestroyClient(void);

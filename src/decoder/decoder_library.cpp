@@ -7,6 +7,7 @@
 
 #include "api/message_channel.h"
 #include "platform/dynamic_library.h"
+#include "platform/library_unload.h"
 #include "platform/settings.h"
 
 namespace kesto {
@@ -81,6 +82,9 @@ const DecoderFunctions& EnsureDecoderBinding() {
         std::lock_guard<std::mutex> guard(bindLock);
         if (!bound.load(std::memory_order_relaxed)) {
             BindLocked();
+            // Loaded after this library, the decoder library is finalized before it at exit:
+            // the stream must end first, where its worker still runs then.
+            platform::RunUnloadHandlerBeforeExit();
             bound.store(true, std::memory_order_release);
         }
     }
