@@ -15,7 +15,9 @@ Function LookUp(HMODULE module, const char* name) {
 
 Direct3DRuntime LoadDirect3DRuntime() {
     Direct3DRuntime runtime;
-    const HMODULE module = LoadLibraryW(L"d3d9.dll");
+    // Only the system's copy: a bare name would also search the executable's folder, the
+    // working directory and PATH, where anyone could plant a d3d9.dll into the host.
+    const HMODULE module = LoadLibraryExW(L"d3d9.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module == nullptr) return runtime;
     runtime.module = module;
     runtime.create9Ex = LookUp<Direct3DCreate9ExFunction>(module, "Direct3DCreate9Ex");
