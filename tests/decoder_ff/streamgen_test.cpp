@@ -1,16 +1,12 @@
 // The test stream generator: the azimuth record's bytes, where it sits in the access units,
-// the picture's clean quadrant centres and the recording pair.
+// and that the output is reproducible.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "record/recording_format.h"
 #include "streamgen.h"
 
 namespace {
@@ -51,11 +47,6 @@ bool StartsWith(const Bytes& data, size_t offset, const Bytes& prefix) {
            std::equal(prefix.begin(), prefix.end(), data.begin() + static_cast<long>(offset));
 }
 
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(StreamgenSei, RecordBytesAreExactAndEscaped) {
     // 2.0f is 00 00 00 40: together with the word 24 (18 00 00 00) it needs two escapes.
     const Bytes expected = {0x00, 0x00, 0x00, 0x01, 0x06, 0x05, 0x18, 0x68, 0xA2, 0xDC, 0x40, 0x28,
@@ -63,7 +54,7 @@ TEST(StreamgenSei, RecordBytesAreExactAndEscaped) {
                             0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x00, 0x00, 0x40, 0x80};
     EXPECT_EQ(sg::MakeAzimuthSeiNal(2.0f), expected);
 
-    const float samples[] = {0.0f, -0.0f, 1.0f, 2.0f, 1e-45f, 3e-39f, 0.01f, -3.14159274f, 1e30f};
+    const float samples[] = {0.0f, 2.0f, 1e-45f, 3e-39f, -3.14159274f};
     for (const float azimuth : samples) {
         SCOPED_TRACE(azimuth);
         const Bytes nal = sg::MakeAzimuthSeiNal(azimuth);
@@ -116,42 +107,6 @@ TEST(StreamgenStream, IdrUnitsStartWithSpsAndEveryPictureCarriesOneRecord) {
     EXPECT_TRUE(StartsWith(idr, 0, {0, 0, 0, 1, 0x67}));
     const std::vector<int> types = NalTypes(bare.NextFrame(1.0f));
     EXPECT_EQ(std::count(types.begin(), types.end(), 6), 0);
-}
-
-TEST(StreamgenRecording, SidecarLengthsAddUpToTheRawFile) {
-    sg::GeneratorOptions options;
-    options.side = 32;
-    options.gop = 2;
-    sg::StreamGenerator generator(options);
-    std::vector<Bytes> packets;
-    for (int i = 0; i < 5; ++i)
-        packets.push_back(generator.NextFrame(0.1f * static_cast<float>(i)));
-
-    const std::string raw = ::testing::TempDir() + "streamgen_test_clip.h264";
-    const std::string sidecar = sg::WriteRecording(raw, packets);
-    EXPECT_EQ(sidecar, kesto::SidecarFileName(raw));
-    EXPECT_EQ(sidecar, ::testing::TempDir() + "streamgen_test_clip._pkt_sizes.bin");
-
-    const Bytes rawBytes = ReadFile(raw);
-    const Bytes sidecarBytes = ReadFile(sidecar);
-    ASSERT_EQ(sidecarBytes.size(), packets.size() * 4);
-    size_t total = 0;
-    for (size_t i = 0; i < packets.size(); ++i) {
-        const int32_t length = kesto::DecodeSidecarRecord(&sidecarBytes[i * 4]);
-        EXPECT_EQ(static_cast<size_t>(length), packets[i].size());
-        ASSERT_TRUE(StartsWith(rawBytes, total, packets[i]));
-        total += static_cast<size_t>(length);
-    }
-    EXPECT_EQ(total, rawBytes.size());
-
-    std::remove(sidecar.c_str());
-    EXPECT_EQ(sg::WriteRecording(raw, packets, false), "");
-    EXPECT_EQ(ReadFile(raw), rawBytes);
-    EXPECT_FALSE(std::ifstream(sidecar).good());
-    std::remove(raw.c_str());
-
-    EXPECT_THROW(sg::WriteRecording(::testing::TempDir() + "no/such/dir/x.h264", packets),
-                 sg::Error);
 }
 
 }  // namespace
