@@ -131,6 +131,7 @@ TEST_F(RendererManager, DestroyD3DEndsTheDisplayAndANewOneStartsAfresh) {
     // The new display starts at the default size and zoom 1.
     EXPECT_EQ(SurfaceDesc(Surface()).Width, 1024u);
     SetSize(64, 64);
+    Surface();
     Deliver(MakeFrame(256, Coordinates), 0.0f);
     ExpectZoomedCentre(RenderAndRead(), 64, 1.0);
 }
