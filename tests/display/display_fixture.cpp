@@ -72,8 +72,7 @@ Direct3DHere ProbeDirect3D() {
         return SUCCEEDED(d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8,
                                                 usage, D3DRTYPE_SURFACE, D3DFMT_X8R8G8B8));
     };
-    const Direct3DHere here = check(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC)
-                                  ? Direct3DHere::Usable
+    const Direct3DHere here = check(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC) ? Direct3DHere::Usable
                               : check(D3DUSAGE_RENDERTARGET) ? Direct3DHere::RefusesDynamicTargets
                                                              : Direct3DHere::None;
     d3d->Release();
@@ -190,7 +189,8 @@ bool FrameFeed::Show(const std::vector<uint8_t>& frame, float azimuth) {
     const std::size_t expected = ++framesShown;
     return WaitFor([expected](const std::vector<LoggedMessage>& messages) {
         std::size_t ready = 0;
-        for (const LoggedMessage& message : messages) ready += message.code == KESTO_MESSAGE_FRAME_READY;
+        for (const LoggedMessage& message : messages)
+            ready += message.code == KESTO_MESSAGE_FRAME_READY;
         return ready >= expected;
     });
 }

@@ -112,7 +112,7 @@ TEST_F(Picture, AzimuthTurnsThePictureAndAnEqualRotationOffsetCancelsIt) {
     Deliver(frame, std::numeric_limits<float>::quiet_NaN());
     EXPECT_EQ(RenderAndRead(), turned);
 
-    SetRotationOffset(0.1f);  // the same number as the azimuth, which comes as a float
+    SetRotationOffset(0.1f);          // the same number as the azimuth, which comes as a float
     SetRotationOffset(std::nan(""));  // never stored
     Deliver(frame, 0.1f);
     EXPECT_EQ(RenderAndRead(), straight);

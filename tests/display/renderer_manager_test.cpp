@@ -165,7 +165,8 @@ TEST_F(RendererManager, AnyFrameSideIsDrawnWholeFromTheFirstFrame) {
         Deliver(halfRed, 0.0f);
         const auto pixels = RenderAndRead();
         int wrong = 0;
-        for (unsigned i = 0; i < pixels.size(); ++i) wrong += Rgb(pixels[i]) != RedIfLeft(i / 64, i % 64);
+        for (unsigned i = 0; i < pixels.size(); ++i)
+            wrong += Rgb(pixels[i]) != RedIfLeft(i / 64, i % 64);
         EXPECT_EQ(wrong, 0);
     }
 }
