@@ -111,6 +111,10 @@ TEST_P(FftrAccuracy, MatchesNaiveDftOfRandomInput) {
     ASSERT_NE(cfg, nullptr);
     const std::vector<double> x = RandomSignal(nfft, 1234u + static_cast<uint64_t>(nfft));
     const std::vector<double> freq = Transform(cfg.get(), x);
+    std::vector<double> inPlace(x);  // the same array for input and output
+    inPlace.resize(x.size() + 2, std::nan(""));
+    FFTR(cfg.get(), inPlace.data(), inPlace.data());
+    EXPECT_EQ(inPlace, freq);
 
     const size_t half = static_cast<size_t>(nfft) / 2;
     EXPECT_EQ(freq[1], 0.0) << "imaginary part of bin 0";
@@ -139,20 +143,6 @@ TEST_P(FftrAccuracy, MatchesNaiveDftOfRandomInput) {
 // radix 4 and 5 butterflies).
 INSTANTIATE_TEST_SUITE_P(Lengths, FftrAccuracy,
                          ::testing::Values(2, 4, 6, 10, 12, 256, 1000, 4096, 65536));
-
-TEST(FftrInPlace, SameArrayGivesTheSameResultAsSeparateArrays) {
-    for (int32_t nfft : {2, 4, 10, 256, 1000, 4096}) {
-        Config cfg = MakeConfig(nfft);
-        ASSERT_NE(cfg, nullptr);
-        const std::vector<double> x = RandomSignal(nfft, 7u * static_cast<uint64_t>(nfft));
-        const std::vector<double> separate = Transform(cfg.get(), x);
-
-        std::vector<double> buffer(x);
-        buffer.resize(x.size() + 2, std::nan(""));
-        FFTR(cfg.get(), buffer.data(), buffer.data());
-        EXPECT_EQ(buffer, separate) << "nfft " << nfft;
-    }
-}
 
 // Each thread makes, uses and frees its own configuration, as hosts do.
 TEST(FftrThreads, ConfigurationsOnTwoThreadsGiveTheSameResultsAsAlone) {

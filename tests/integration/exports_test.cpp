@@ -254,22 +254,28 @@ TEST_F(ExportsTest, AzimuthRecordsAreReadAndMalformedOnesSkipped) {
     const std::vector<uint8_t> hugeSize{5, 0xFF, 0xFF, 0x12, 1, 2, 3};
     std::vector<uint8_t> shortIdentifier = InfoRecord(9.0f);
     shortIdentifier[17] ^= 0xFF;
+    std::vector<uint8_t> otherIdentifier = InfoRecord(9.5f);
+    otherIdentifier[2] ^= 1;
+    std::vector<uint8_t> longer = InfoRecord(3.0f, 24, 40);  // bytes after the azimuth ignored
+    longer.insert(longer.end() - 1, 16, 0xEE);
     std::vector<uint8_t> laterMessage = InfoRecord(0.5f);
     const uint8_t otherMessage[] = {1, 1, 0};
     laterMessage.insert(laterMessage.begin(), otherMessage, otherMessage + 3);
 
     for (const auto& unit :
          {typeOnly, InfoRecord(0.25f), hugeSize, shortIdentifier, InfoRecord(7.0f, 25),
-          InfoRecord(8.0f, 24, 20), laterMessage, InfoRecord(std::nanf("")), InfoRecord(-1.5f)}) {
+          InfoRecord(8.0f, 24, 20), laterMessage, InfoRecord(std::nanf("")), InfoRecord(-1.5f),
+         otherIdentifier, longer}) {
         decoder.QueueSei(unit.data(), static_cast<int>(unit.size()));
     }
     StreamOneChunk();
 
     const auto azimuths = Azimuths();
-    ASSERT_EQ(azimuths.size(), 3u);
+    ASSERT_EQ(azimuths.size(), 4u);
     EXPECT_EQ(azimuths[0], 0.25);
     EXPECT_TRUE(std::isnan(azimuths[1]));
     EXPECT_EQ(azimuths[2], -1.5);
+    EXPECT_EQ(azimuths[3], 3.0);
 
     const std::string strange = "Strange: readSeiSize encountered sz < payload_size";
     const std::string received = "DecoderSink::checkForKestoInfoNAL received azimuth of ";
@@ -279,7 +285,8 @@ TEST_F(ExportsTest, AzimuthRecordsAreReadAndMalformedOnesSkipped) {
                                             received + "0.25",
                                             strange,
                                             received + "nan",
-                                            received + "-1.5"};
+                                            received + "-1.5",
+                                            received + "3"};
     EXPECT_EQ(InfoTexts(), expected) << Describe();
 }
 
