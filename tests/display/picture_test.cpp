@@ -88,7 +88,7 @@ class Picture : public DisplayTest {
     }
 };
 
-TEST_F(Picture, ShowsTheFrameTransposed) {
+TEST_F(Picture, ShowsTheFrameTransposedAndTurnedByTheAzimuth) {
     Deliver(MakeFrame(kSide, [](unsigned row, unsigned) { return row < kEdge ? kRed : kBlack; }),
             0.0f);
     EXPECT_TRUE(Shows(RenderAndRead(), RedLeftOfTheEdge));
@@ -96,6 +96,12 @@ TEST_F(Picture, ShowsTheFrameTransposed) {
         MakeFrame(kSide, [](unsigned, unsigned column) { return column < kEdge ? kRed : kBlack; }),
         0.0f);
     EXPECT_TRUE(Shows(RenderAndRead(), RedAboveTheEdge));
+    // A quarter turn counter-clockwise takes the first picture's red from the left to the bottom.
+    Deliver(MakeFrame(kSide, [](unsigned row, unsigned) { return row < kEdge ? kRed : kBlack; }),
+            static_cast<float>(std::acos(0.0)));
+    EXPECT_TRUE(Shows(RenderAndRead(), [](unsigned row, unsigned) {
+        return 1.0 - 2.0 * row / kTarget < kEdgeOnTarget ? kRed : kBlack;
+    }));
 }
 
 // Also: a NaN azimuth leaves the picture turned as before, with the new pixels.
