@@ -1,6 +1,5 @@
 #include "display_fixture.h"
 
-#include <chrono>
 #include <cstring>
 
 #include "display/display_manager.h"
@@ -135,66 +134,6 @@ WindowsSurfaceUsageAnswer::~WindowsSurfaceUsageAnswer() {
     }
 }
 
-FrameFeed::FrameFeed() : decoder(TEST_DECODER_PATH) {
-    server.Serve([this](LoopbackServer::Socket socket) {
-        unsigned sent = 0;
-        // One byte per chunk the test asks for; the test decoder hands out what was queued
-        // before it. Waits are short so that a session left waiting notices the server stop.
-        for (;;) {
-            {
-                std::unique_lock<std::mutex> guard(lock);
-                wake.wait_for(guard, std::chrono::milliseconds(50),
-                              [&] { return ended || chunksAsked > sent; });
-                if (ended || (chunksAsked == sent && server.Stopping())) return;
-                if (chunksAsked == sent) continue;
-                ++sent;
-            }
-            const uint8_t chunk = 0;
-            if (!LoopbackServer::SendAll(socket, &chunk, 1)) return;
-        }
-    });
-    EXPECT_EQ(StartServerStream("display", server.Uri().c_str()), KESTO_S_OK);
-}
-
-FrameFeed::~FrameFeed() {
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        ended = true;
-    }
-    wake.notify_all();
-    StopServerStream("display");
-    server.Join();
-}
-
-bool FrameFeed::Show(const std::vector<uint8_t>& frame, float azimuth) {
-    // The instrument's info record: user data unregistered (type 5), 24 bytes of payload: the
-    // identifier, the word 24, the azimuth; all little-endian.
-    static const uint8_t identifier[16] = {0x68, 0xA2, 0xDC, 0x40, 0x28, 0xCA, 0x26, 0x41,
-                                           0x87, 0x11, 0x2C, 0xE4, 0x2C, 0x15, 0x0B, 0x58};
-    std::vector<uint8_t> record{5, 24};
-    record.insert(record.end(), identifier, identifier + 16);
-    uint32_t bits = 0;
-    std::memcpy(&bits, &azimuth, 4);
-    for (uint32_t word : {24u, bits}) {
-        for (int i = 0; i < 4; ++i) record.push_back(static_cast<uint8_t>(word >> (8 * i)));
-    }
-    record.push_back(0x80);
-    decoder.QueueSei(record.data(), static_cast<int>(record.size()));
-    decoder.QueueFrame(frame);
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        ++chunksAsked;
-    }
-    wake.notify_all();
-    const std::size_t expected = ++framesShown;
-    return WaitFor([expected](const std::vector<LoggedMessage>& messages) {
-        std::size_t ready = 0;
-        for (const LoggedMessage& message : messages)
-            ready += message.code == KESTO_MESSAGE_FRAME_READY;
-        return ready >= expected;
-    });
-}
-
 void DisplayTest::SetUp() {
     here = ProbeDirect3D();
     if (here == Direct3DHere::None) GTEST_SKIP() << "no Direct3D here (under Wine: no X display)";
@@ -208,16 +147,10 @@ void DisplayTest::SetUp() {
 }
 
 void DisplayTest::TearDown() {
-    feed.reset();
-    DestroyClient();
+    sink.reset();
     DestroyD3D();
     answer.reset();
     SetDecoderLibrarySetting(nullptr);
-}
-
-void DisplayTest::Deliver(const std::vector<uint8_t>& frame, float azimuth) {
-    if (!feed) feed = std::make_unique<FrameFeed>();
-    ASSERT_TRUE(feed->Show(frame, azimuth)) << Describe();
 }
 
 #else
@@ -238,6 +171,8 @@ void DisplayTest::TearDown() {
     SetCallbackFunc(nullptr);
 }
 
+#endif
+
 DecoderSink& DisplayTest::Sink() {
     if (!sink) sink = std::make_unique<DecoderSink>("display");
     return *sink;
@@ -248,7 +183,5 @@ void DisplayTest::Deliver(const std::vector<uint8_t>& frame, float azimuth) {
     const unsigned side = Sink().updateFrameSize(static_cast<int>(frame.size()));
     GetDisplayManager()->DeliverFrame(frame.data(), side, azimuth);
 }
-
-#endif
 
 }  // namespace kesto::test

@@ -1,8 +1,8 @@
 // What every display test shares on both targets: recording callbacks, frames made in code and
 // handed to the display, and the render target read back through the Direct3D API. On Linux
-// the display draws on the software Direct3D (reset and checked for leaks around every test)
-// and frames are handed over the way the decoder sink hands them; on Windows it draws on the
-// system's Direct3D 9 and frames come through a stream on the test decoder.
+// the display draws on the software Direct3D (reset and checked for leaks around every test),
+// on Windows on the system's Direct3D 9. Frames are handed over the way the decoder sink hands
+// them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,15 +14,7 @@
 #include "pictures.h"
 #include "platform/d3d9_api.h"
 
-#if defined(_WIN32)
-#include <condition_variable>
-#include <mutex>
-
-#include "loopback_server.h"
-#include "test_decoder_control.h"
-#else
 #include "decoder/decoder_sink.h"
-#endif
 
 namespace kesto::test {
 
@@ -72,28 +64,6 @@ class WindowsSurfaceUsageAnswer {
     void* const* table = nullptr;
 };
 
-// A stream session on the test decoder whose frames the test makes: Show queues one frame
-// after an azimuth record in the test decoder, has the loopback server send one chunk, and
-// waits until the library has put the frame into the texture (its FrameReady).
-class FrameFeed {
-  public:
-    FrameFeed();
-    ~FrameFeed();
-    FrameFeed(const FrameFeed&) = delete;
-    FrameFeed& operator=(const FrameFeed&) = delete;
-
-    // False when the frame did not arrive within the time-out.
-    bool Show(const std::vector<uint8_t>& frame, float azimuth);
-
-  private:
-    TestDecoderControl decoder;
-    std::mutex lock;
-    std::condition_variable wake;
-    unsigned chunksAsked = 0;  // guarded by lock
-    bool ended = false;        // guarded by lock
-    std::size_t framesShown = 0;
-    LoopbackServer server;  // last: its session uses the fields above until it is joined
-};
 #endif
 
 class DisplayTest : public ::testing::Test {
@@ -109,14 +79,12 @@ class DisplayTest : public ::testing::Test {
     // Render, then the active surface read back.
     std::vector<uint32_t> RenderAndRead();
 
-#if defined(_WIN32)
-    Direct3DHere here = Direct3DHere::None;
-    std::unique_ptr<WindowsSurfaceUsageAnswer> answer;
-    std::unique_ptr<FrameFeed> feed;
-#else
     // The decoder sink of this test, on the test decoder (made on first use).
     DecoderSink& Sink();
     std::unique_ptr<DecoderSink> sink;
+#if defined(_WIN32)
+    Direct3DHere here = Direct3DHere::None;
+    std::unique_ptr<WindowsSurfaceUsageAnswer> answer;
 #endif
 };
 

@@ -14,6 +14,7 @@
 #include "kesto/video_client.h"
 #include "loopback_server.h"
 #include "message_log.h"
+#include "streamgen.h"
 #include "test_decoder_control.h"
 #include "test_platform.h"
 
@@ -28,20 +29,11 @@ int64_t NowMs() {
         .count();
 }
 
-const uint8_t kIdentifier[16] = {0x68, 0xA2, 0xDC, 0x40, 0x28, 0xCA, 0x26, 0x41,
-                                 0x87, 0x11, 0x2C, 0xE4, 0x2C, 0x15, 0x0B, 0x58};
-
-std::vector<uint8_t> InfoRecord(float azimuth, uint32_t word = 24, uint8_t size = 24) {
-    std::vector<uint8_t> unit;
-    unit.reserve(27);
-    unit.push_back(5);
-    unit.push_back(size);
-    for (uint8_t byte : kIdentifier) unit.push_back(byte);
-    for (int i = 0; i < 4; ++i) unit.push_back(static_cast<uint8_t>(word >> (8 * i)));
-    uint32_t bits;
-    std::memcpy(&bits, &azimuth, 4);
-    for (int i = 0; i < 4; ++i) unit.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-    unit.push_back(0x80);
+// The instrument's record as the decoder hands it out, with its word and size field set.
+std::vector<uint8_t> InfoRecord(float azimuth, uint8_t word = 24, uint8_t size = 24) {
+    std::vector<uint8_t> unit = streamgen::MakeAzimuthSeiRbsp(azimuth);
+    unit[1] = size;
+    unit[18] = word;
     return unit;
 }
 
