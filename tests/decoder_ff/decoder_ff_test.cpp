@@ -113,6 +113,8 @@ TEST_F(DecoderFfTest, PicturesAndRecordsComeOutExactlyAndOneAccessUnitLateAnyChu
     for (size_t i = 0; i < azimuths.size(); ++i) {
         const Bytes unit = generator.NextFrame(azimuths[i]);
         joined.insert(joined.end(), unit.begin(), unit.end());
+        // Every third picture an IDR picture, opening with its sequence parameter set.
+        EXPECT_EQ(unit.size() > 4 && (unit[4] & 0x1F) == 7, i % 3 == 0) << i;
         Feed(unit, 0, reference);
         // An access unit is only known to be complete once the next one starts; its record
         // comes no later than the picture.

@@ -41,16 +41,18 @@ TEST_F(SoftD3D9DeviceTest, OnlyLockableSurfacesLockAndRenderTargetsReadBackThrou
     device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF445566u, 1.0f, 0);
     EXPECT_EQ(ReadBack(device.get(), hidden.get())[0], 0xFF445566u);
     struct Destination {
-        UINT width;
+        UINT width, height;
         D3DFORMAT format;
         D3DPOOL pool;
     };
     IDirect3DSurface9* raw = nullptr;
-    for (const Destination d : {Destination{8, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT},
-                                Destination{4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM},
-                                Destination{8, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM}}) {
-        ASSERT_EQ(device->CreateOffscreenPlainSurface(d.width, 4, d.format, d.pool, &raw, nullptr),
-                  S_OK);
+    for (const Destination d : {Destination{8, 4, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT},
+                                Destination{4, 4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM},
+                                Destination{8, 2, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM},
+                                Destination{8, 4, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM}}) {
+        ASSERT_EQ(
+            device->CreateOffscreenPlainSurface(d.width, d.height, d.format, d.pool, &raw, nullptr),
+            S_OK);
         Ref<IDirect3DSurface9> wrong(raw);
         EXPECT_EQ(device->GetRenderTargetData(hidden.get(), raw), D3DERR_INVALIDCALL);
     }
