@@ -429,11 +429,22 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     const std::string recording = cache + "/stream_" + std::to_string(kSide) + "_" +
                                   std::to_string(kStreamFrames) + "_s1.h264";
-    std::vector<double> intervals;
-    for (int r = 0; r < (quick ? 1 : 3); ++r) intervals.push_back(FilePlaybackInterval(recording, 3.0));
+    // The pause comes on top of each frame's decoding and delivery. Their mean time is taken
+    // from a paced 30 fps stream of the same pictures through the exports (from the bytes that
+    // complete a picture to its frame notice), in alternation with the playback: paced, the
+    // caches are as cold as between the pauses, which an unpaced stream would hide.
+    SetThreading(defaultMode);
+    std::vector<double> intervals, frameTimes;
+    for (int r = 0; r < (quick ? 1 : 3); ++r) {
+        intervals.push_back(FilePlaybackInterval(recording, 3.0));
+        frameTimes.push_back(kb::Mean(MeasureLatency(units, 2.0).fromNextStart));
+    }
     const double interval = kb::Median(intervals);
-    kb::PrintRow("file playback: mean frame interval " + Ms(interval), "30 ms per frame",
-                 interval / 0.030, "within 1 ms", kb::Verdict(std::fabs(interval - 0.030) <= 1e-3));
+    const double expected = 0.030 + kb::Median(frameTimes);
+    kb::PrintRow("file playback: mean frame interval " + Ms(interval) + " (" +
+                     Fps(1.0 / interval) + ")",
+                 "30 ms + decode-and-deliver " + Ms(expected - 0.030), interval / expected,
+                 "within 1 ms", kb::Verdict(std::fabs(interval - expected) <= 1e-3));
     }
 
     DestroyD3D();

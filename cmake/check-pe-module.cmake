@@ -1,7 +1,12 @@
 # Checks a Windows DLL's export and import tables (objdump -p):
 #   - it exports exactly the names in the "global:" section of VERSION_SCRIPT, undecorated;
 #   - it imports only DLLs that every Windows installation has, so nothing of the mingw
-#     runtime (libstdc++-6, libgcc_s_seh-1, libwinpthread-1, libgomp-1) must ship beside it.
+#     runtime (libstdc++-6, libgcc_s_seh-1, libwinpthread-1, libgomp-1, libssp-0) must ship
+#     beside it;
+#   - its hardening (cmake/KestoCompilerOptions.cmake): DllCharacteristics with ASLR
+#     (DYNAMIC_BASE), high-entropy ASLR (HIGH_ENTROPY_VA) and NX (NX_COMPAT), and the stack
+#     protector's guard and failure handler in its symbol table, which the linker takes from
+#     the static libssp only when protected code refers to them.
 #
 # Usage: cmake -DOBJDUMP=<objdump> -DMODULE=<dll> -DVERSION_SCRIPT=<map> -P check-pe-module.cmake
 
@@ -60,6 +65,18 @@ foreach(dll IN LISTS imported)
     string(APPEND failures "imports ${dll}, which is not a system DLL\n")
   endif()
 endforeach()
+foreach(flag DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT)
+  if(NOT listing MATCHES "DllCharacteristics[^\n]*\n([\t ]+[A-Z_]+\n)*[\t ]+${flag}\n")
+    string(APPEND failures "DllCharacteristics lack ${flag}\n")
+  endif()
+endforeach()
+execute_process(COMMAND ${OBJDUMP} -t ${MODULE} OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
+foreach(symbol __stack_chk_guard __stack_chk_fail)
+  if(NOT symbols MATCHES "[ \t]${symbol}\n")
+    string(APPEND failures "no ${symbol}: built without the stack protector\n")
+  endif()
+endforeach()
+
 if(failures)
   message(FATAL_ERROR "${MODULE}:\n${failures}")
 endif()

@@ -64,6 +64,9 @@ ExternalProject_Add(kesto_ffmpeg_build
       --disable-postproc --disable-network --disable-programs --disable-doc
       --enable-static --disable-shared --disable-debug
       --enable-w32threads
+      # Built like the client's own code (cmake/KestoCompilerOptions.cmake): it parses every
+      # byte from the network. Debian's Linux FFmpeg has the stack protector as well.
+      --extra-cflags=-fstack-protector-strong --extra-ldflags=-fstack-protector-strong
       ${_ff_asm}
   BUILD_COMMAND make -j${_ff_jobs}
   INSTALL_COMMAND make install

@@ -29,7 +29,8 @@ find_package(OpenMP REQUIRED COMPONENTS C CXX)
 
 # Sanitizer builds instrument KISS FFT as well, so that an out-of-bounds access or a race
 # inside the transform is reported like one in our own code.
-set(_kf_c_flags "${CMAKE_C_FLAGS}")
+# It is part of the client library, so it is built hardened like the client's own code.
+set(_kf_c_flags "${CMAKE_C_FLAGS} ${KESTO_HARDENING_THIRD_PARTY_FLAGS}")
 if(KESTO_SANITIZE)
   string(APPEND _kf_c_flags " -fsanitize=${KESTO_SANITIZE} -fno-omit-frame-pointer")
 endif()

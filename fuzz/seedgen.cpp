@@ -110,6 +110,43 @@ int main(int argc, char** argv) {
     Write(recording, "no_sidecar", RecordingInput(total, {}, 1));
     Write(recording, "empty_raw", RecordingInput(0, {5, 0}));
 
+    // The stand-in decoder: a 6-byte header (chunk sizes, draining, restart, seed), then a
+    // stream: whole, cut into single bytes and into short pieces, SEI-heavy without draining,
+    // with an oversized SEI unit, in two slices with the encoder's own SEI.
+    const std::string decoder = root + "/decoder_ff";
+    Bytes stream;
+    for (const Bytes& p : packets) stream.insert(stream.end(), p.begin(), p.end());
+    const auto decoderInput = [](Bytes header, const Bytes& body) {
+        header.insert(header.end(), body.begin(), body.end());
+        return header;
+    };
+    Write(decoder, "whole", decoderInput({15, 0, 1, 2, 3, 4}, stream));
+    Write(decoder, "bytes", decoderInput({0, 0, 0, 0, 0, 0}, stream));
+    Write(decoder, "pieces_restart", decoderInput({6, 16 | 3, 9, 8, 7, 6}, stream));
+    Bytes seiHeavy;
+    for (int i = 0; i < 300; ++i) {
+        const Bytes unit = kesto::streamgen::MakeAzimuthSeiNal(0.01f * static_cast<float>(i));
+        seiHeavy.insert(seiHeavy.end(), unit.begin(), unit.end());
+    }
+    seiHeavy.insert(seiHeavy.end(), stream.begin(), stream.end());
+    Write(decoder, "sei_heavy", decoderInput({9, 15, 5, 5, 5, 5}, seiHeavy));
+    Bytes oversized{0, 0, 0, 1, 6, 5};
+    for (int i = 0; i < 255; ++i) oversized.push_back(0xFF);  // payload size 255 * 255 + ...
+    oversized.push_back(0x10);
+    oversized.insert(oversized.end(), 70000, 0x5A);
+    oversized.push_back(0x80);
+    oversized.insert(oversized.end(), stream.begin(), stream.end());
+    Write(decoder, "oversized_sei", decoderInput({12, 2, 1, 1, 1, 1}, oversized));
+    options.slices = 2;
+    options.keepEncoderSei = true;
+    kesto::streamgen::StreamGenerator sliced(options);
+    Bytes slicedStream;
+    for (int i = 0; i < 5; ++i) {
+        const Bytes p = sliced.NextFrame(1.0f);
+        slicedStream.insert(slicedStream.end(), p.begin(), p.end());
+    }
+    Write(decoder, "slices_encoder_sei", decoderInput({8, 1, 4, 3, 2, 1}, slicedStream));
+
     // URIs of both kinds.
     const std::string uri = root + "/stream_uri";
     const char* uris[] = {"tcp://127.0.0.1:8010",

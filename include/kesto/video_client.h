@@ -26,6 +26,19 @@
  *   so the stream ends after its current chunk and stays in place, idle, until the host
  *   stops or replaces it from its own thread.
  * - The text passed to the message callback is valid only during the call.
+ *
+ * The decoder library
+ * - The first stream loads the decoder library and keeps it for the life of the process.
+ *   Windows: "Corvexa.Kesto.VideoDecoderFF.dll" by full path from the folder this library was
+ *   loaded from; when it is not there, from the folder of the host's executable or System32
+ *   only, never from the working directory or a PATH folder. The registry value
+ *   HKEY_CURRENT_USER\Software\Corvexa\Kesto\MalvoVideoDecoderLib (REG_SZ, at most 129
+ *   characters) names another file instead and is used as given. Linux:
+ *   "libCorvexa.Kesto.VideoDecoderFF.so" from this library's folder; the environment
+ *   variable KESTO_DECODER_LIB (at most 260 bytes) names another file.
+ * - When it cannot be loaded, the stream's worker reports an Exception
+ *   "Unable to load <the path or name tried>: <the system's text>", and the next stream tries
+ *   again.
  */
 #ifndef KESTO_VIDEO_CLIENT_H
 #define KESTO_VIDEO_CLIENT_H
@@ -133,7 +146,9 @@ KESTO_API void KESTO_CALL SetCurrentAzimuth(double azimuth);
  * statistics. Callbacks and display state are kept. Harmless when called twice; a stream
  * may be started again afterwards. Every other function may still be called after it: the
  * stream functions then find no stream (StopServerStream returns KESTO_S_OK, segment
- * requests are dropped, statistics read 0.0). Call it before unloading the library.
+ * requests are dropped, statistics read 0.0). Call it before unloading the library. A
+ * library unloaded with its stream still running (FreeLibrary, dlclose) ends the stream
+ * itself and returns within a second; no callback comes after the unload has returned.
  * Thread: the host's stream thread; never from inside a callback (see Callbacks above).
  */
 KESTO_API void KESTO_CALL DestroyClient(void);

@@ -11,6 +11,7 @@
 #include "api/message_channel.h"
 #include "decoder/stream_stats.h"
 #include "kesto/video_client.h"
+#include "platform/library_unload.h"
 #include "stream/file_stream_manager.h"
 #include "stream/stream_uri.h"
 #include "stream/tcp_stream_manager.h"
@@ -19,9 +20,42 @@ using namespace kesto;
 
 namespace {
 
-// Destroyed with the library's globals if the host unloads without DestroyClient; the
-// manager's destructor then stops and joins its worker.
 std::unique_ptr<IStreamManager> currentStreamManager;
+
+// A host that unloads the library (FreeLibrary, dlclose) without DestroyClient leaves its
+// stream running. The unload runs under the system loader's lock, which a worker needs to end
+// its thread (Windows) and to load anything (both targets): the manager's destructor, which
+// joins, would wait for ever. So, before the global destructors run (platform/library_unload.h):
+// the callbacks are switched off, so that nothing reaches the host once the unload returns,
+// and the manager ends its worker's waits and waits, bounded, until the worker has left the
+// library's code (platform/thread.h says how each target knows). Only then is it destroyed.
+// A worker that does not leave in time (stuck inside a host callback) keeps its manager,
+// which is given up rather than destroyed under it.
+constexpr unsigned kUnloadWaitMs = 900;
+
+void EndStreamAtUnload() noexcept {
+    SetMessageCallback(nullptr);
+    SetAzimuthCallback(nullptr);
+    if (!currentStreamManager) return;
+    try {
+        if (currentStreamManager->EndForUnload(kUnloadWaitMs)) {
+            currentStreamManager.reset();
+        } else {
+            static_cast<void>(currentStreamManager.release());
+        }
+    } catch (...) {
+        static_cast<void>(currentStreamManager.release());
+    }
+}
+
+// Registered for as long as this file's globals exist: at exit() the C++ destructors may run
+// before the platform's unload notice, which must then find nothing to do.
+struct UnloadHandlerRegistration {
+    UnloadHandlerRegistration() { platform::SetLibraryUnloadHandler(&EndStreamAtUnload); }
+    ~UnloadHandlerRegistration() { platform::SetLibraryUnloadHandler(nullptr); }
+    UnloadHandlerRegistration(const UnloadHandlerRegistration&) = delete;
+    UnloadHandlerRegistration& operator=(const UnloadHandlerRegistration&) = delete;
+} unloadHandlerRegistration;
 
 // Stops, closes and destroys the current manager. If Stop or Close throws (called on the
 // worker thread itself), the manager stays in place.

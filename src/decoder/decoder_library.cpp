@@ -7,6 +7,7 @@
 
 #include "api/message_channel.h"
 #include "platform/dynamic_library.h"
+#include "platform/library_unload.h"
 #include "platform/settings.h"
 
 namespace kesto {
@@ -27,10 +28,13 @@ bool Lookup(Fn& target, const char* name) {
 }
 
 void BindLocked() {
-    std::string path = platform::DefaultDecoderLibraryPath();
-    if (auto configured = platform::ConfiguredDecoderLibraryPath()) path = std::move(*configured);
-
-    library = platform::LoadDynamicLibrary(path);
+    std::string path;
+    if (auto configured = platform::ConfiguredDecoderLibraryPath()) {
+        path = std::move(*configured);
+        library = platform::LoadDynamicLibrary(path);
+    } else {
+        library = platform::LoadLibraryBesideClient(platform::DefaultDecoderLibraryName(), path);
+    }
     if (library == nullptr) {
         throw std::runtime_error("Unable to load " + path + ": " + platform::LastLoaderErrorText());
     }
@@ -78,6 +82,9 @@ const DecoderFunctions& EnsureDecoderBinding() {
         std::lock_guard<std::mutex> guard(bindLock);
         if (!bound.load(std::memory_order_relaxed)) {
             BindLocked();
+            // Loaded after this library, the decoder library is finalized before it at exit:
+            // the stream must end first, where its worker still runs then.
+            platform::RunUnloadHandlerBeforeExit();
             bound.store(true, std::memory_order_release);
         }
     }

@@ -1,5 +1,6 @@
-// The process-wide binding of the decoder library: located through the user's setting or by
-// its default name, loaded on first use and kept for the life of the process.
+// The process-wide binding of the decoder library: the path the user configured, as given, or
+// the default name beside the client library (platform::LoadLibraryBesideClient), loaded on
+// first use and kept for the life of the process.
 #pragma once
 
 #include <string>
@@ -20,7 +21,7 @@ struct DecoderFunctions {
 };
 
 // Binds the library unless it is bound and returns its functions. Throws std::runtime_error
-// "Unable to load <path>: <system text>" or "Unable to retrieve Decoder function address
+// "Unable to load <path tried>: <system text>" or "Unable to retrieve Decoder function address
 // '<name>': <system text>"; a failed attempt leaves nothing bound, and the next call tries
 // again from the start. Safe to call from any thread; cheap once bound.
 const DecoderFunctions& EnsureDecoderBinding();

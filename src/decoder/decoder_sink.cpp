@@ -71,20 +71,10 @@ void DecoderSink::processData(const uint8_t* data, int count) {
     }
 }
 
-// Each pause ends one frame interval after the previous one ended, so that the decoding and
-// delivery of the next frame fall inside the interval instead of adding to it (a plain pause
-// of the whole interval played a 1024 x 1024 recording at 33-34 ms a frame). A frame that
-// arrives later than its interval is not made up for with shorter pauses: it restarts the count.
+// A plain pause after every frame: playback runs at no more than one frame per pause plus the
+// time the frame took to decode and deliver, whatever rate the recording was made at.
 void DecoderSink::PauseAfterFrame() {
-    const auto interval = std::chrono::milliseconds(framePauseMs);
-    const auto now = std::chrono::steady_clock::now();
-    if (pauseEnd == std::chrono::steady_clock::time_point{}) {
-        pauseEnd = now + interval;
-    } else {
-        pauseEnd += interval;
-        if (pauseEnd < now) pauseEnd = now;
-    }
-    std::this_thread::sleep_until(pauseEnd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(framePauseMs));
 }
 
 void DecoderSink::checkForKestoInfoNAL() {

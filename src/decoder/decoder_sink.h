@@ -5,7 +5,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,8 +39,6 @@ class DecoderSink {
   private:
     void PauseAfterFrame();
 
-    // Pacing: when the pause after the last delivered frame ends; none before the first.
-    std::chrono::steady_clock::time_point pauseEnd{};
     const DecoderFunctions& decoder;
     std::shared_ptr<StreamStats> stats;
 };

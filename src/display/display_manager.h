@@ -18,6 +18,7 @@
 
 #include "display/renderer.h"
 #include "platform/d3d9_api.h"
+#include "platform/display_system.h"
 
 namespace kesto {
 
@@ -76,6 +77,11 @@ class CDisplayManager {
     void DeliverFrame(const uint8_t* pixels, unsigned side, double azimuth);
 
     // -- protected by lock: everything below.
+    // The Direct3D runtime module, held from the creation of `d3d` until every object made
+    // through it has been released (ReleaseEverything). Direct3D objects do not keep their
+    // module loaded: a host that does not use Direct3D itself would otherwise lose d3d9.dll
+    // under the live objects as soon as the library let go of its handle.
+    platform::Direct3DRuntime runtime;
     IDirect3D9* d3d = nullptr;      // owned; one reference
     IDirect3D9Ex* d3dEx = nullptr;  // owned; null where the extended object is not offered
     unsigned adapterCount = 0;

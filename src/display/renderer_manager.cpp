@@ -130,7 +130,7 @@ void CDisplayManager::DropLostDevices() {
 // The extended object where the runtime offers it (its devices survive what loses a plain
 // device, and they can share surfaces with the host's compositor); the plain one otherwise.
 HRESULT CDisplayManager::CreateDirect3D() {
-    platform::Direct3DRuntime runtime = platform::LoadDirect3DRuntime();
+    if (runtime.module == nullptr) runtime = platform::LoadDirect3DRuntime();
     HRESULT hr = S_OK;
     if (runtime.create9Ex != nullptr) {
         hr = runtime.create9Ex(D3D_SDK_VERSION, &d3dEx);
@@ -146,8 +146,11 @@ HRESULT CDisplayManager::CreateDirect3D() {
         d3d = runtime.create9 != nullptr ? runtime.create9(D3D_SDK_VERSION) : nullptr;
         if (d3d == nullptr) hr = E_FAIL;
     }
-    if (SUCCEEDED(hr)) adapterCount = d3d->GetAdapterCount();
-    platform::ReleaseDirect3DRuntime(runtime);
+    if (SUCCEEDED(hr)) {
+        adapterCount = d3d->GetAdapterCount();
+    } else {
+        platform::ReleaseDirect3DRuntime(runtime);  // nothing was made through it
+    }
     return hr;
 }
 
@@ -231,6 +234,8 @@ void CDisplayManager::ReleaseEverything() {
     activeRenderer = nullptr;
     adapterCount = 0;
     surfacesStale = true;
+    // Only now that the last object made through it is gone.
+    platform::ReleaseDirect3DRuntime(runtime);
 }
 
 // The window belongs to the thread that made it (the host's thread in GetBackBufferNoRef);

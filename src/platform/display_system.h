@@ -22,7 +22,9 @@ struct Direct3DRuntime {
 };
 
 Direct3DRuntime LoadDirect3DRuntime();
-// Frees the module; objects created through it stay valid (Direct3D keeps its own reference).
+// Frees the module. Only once every object created through it has been released: Direct3D
+// objects hold no reference to their module, so freeing it earlier unloads their code in a
+// process where nothing else holds d3d9.dll. Does nothing for a runtime that did not load.
 void ReleaseDirect3DRuntime(Direct3DRuntime& runtime);
 
 // Registers the hidden window's class ("D3DImageSample"); false when registration fails.

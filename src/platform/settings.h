@@ -10,8 +10,9 @@
 
 namespace kesto::platform {
 
-// Where the decoder library is loaded from when no path is configured.
-std::string DefaultDecoderLibraryPath();
+// The decoder library's file name, looked for beside the client library (LoadLibraryBesideClient)
+// when no path is configured.
+std::string DefaultDecoderLibraryName();
 // The path the user configured, when it is set and a string of at most 260 bytes.
 std::optional<std::string> ConfiguredDecoderLibraryPath();
 

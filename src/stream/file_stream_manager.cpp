@@ -68,7 +68,18 @@ CFileStreamManager::~CFileStreamManager() {
 }
 
 void CFileStreamManager::Start() {
+    BindDecoderEarly();
     playbackThread.StartIfNone([this] { PlaybackLoop(); });
+}
+
+bool CFileStreamManager::EndForUnload(unsigned timeoutMs) {
+    stopRequested.exchange(true);
+    {
+        std::lock_guard<std::mutex> guard(delayLock);
+        unloading = true;
+    }
+    delayCut.notify_all();
+    return playbackThread.ReleaseForUnload(timeoutMs);
 }
 
 void CFileStreamManager::Stop() {
@@ -78,9 +89,14 @@ void CFileStreamManager::Stop() {
 
 void CFileStreamManager::PlaybackLoop() {
     RunWorker([this] {
-        // The start delay is not interruptible: a stop during it waits for the delay, the read
-        // and the decoder's start-up and shut-down.
-        std::this_thread::sleep_for(std::chrono::milliseconds(kStartDelayMs));
+        // A stop during the start delay waits for the delay, the read and the decoder's
+        // start-up and shut-down; only the library's unload cuts the delay short.
+        {
+            std::unique_lock<std::mutex> guard(delayLock);
+            delayCut.wait_for(guard, std::chrono::milliseconds(kStartDelayMs),
+                              [this] { return unloading; });
+            if (unloading) return;
+        }
 
         std::optional<std::vector<uint8_t>> buffer = ReadWholeFile(filePath);
         if (!buffer) return;

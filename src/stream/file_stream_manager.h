@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 #include "stream/stream_manager.h"
@@ -24,6 +26,7 @@ class CFileStreamManager final : public IStreamManager {
     bool IsRunning() const override { return playbackThread.Exists(); }
     std::string GetType() const override { return "file"; }
     void SetCurrentAzimuth(double) override {}
+    bool EndForUnload(unsigned timeoutMs) override;
 
     const std::string& FilePath() const { return filePath; }
 
@@ -36,6 +39,12 @@ class CFileStreamManager final : public IStreamManager {
     std::string filePath;
     WorkerThread playbackThread;             // host side only
     std::atomic<bool> stopRequested{false};  // written by Stop(), read by the worker per chunk
+
+    // -- protected by delayLock: set by EndForUnload only. A stop waits out the start delay;
+    // an unload cannot (it must return within its bound) and cuts the delay short.
+    std::mutex delayLock;
+    std::condition_variable delayCut;
+    bool unloading = false;
 };
 
 }  // namespace kesto

@@ -3,15 +3,12 @@
 #include <system_error>
 
 #include "api/message_channel.h"
+#include "decoder/decoder_library.h"
 #include "decoder/decoder_sink.h"
 
 namespace kesto {
 
-WorkerThread::~WorkerThread() {
-    // The owning manager joins before it is destroyed; a thread still here would terminate the
-    // process in std::thread's destructor, so detach it as the lesser harm.
-    if (thread != nullptr && thread->joinable()) thread->detach();
-}
+WorkerThread::~WorkerThread() = default;  // a thread still held here is detached
 
 void WorkerThread::StartIfNone(std::function<void()> body) {
     if (thread != nullptr) return;
@@ -19,7 +16,7 @@ void WorkerThread::StartIfNone(std::function<void()> body) {
     // that stops the stream must find it, so that the self-join is refused instead of the
     // manager being destroyed under its own worker.
     std::lock_guard<std::mutex> guard(startLock);
-    thread = std::make_unique<std::thread>([this, run = std::move(body)] {
+    thread = std::make_unique<platform::Thread>([this, run = std::move(body)] {
         { std::lock_guard<std::mutex> started(startLock); }
         run();
     });
@@ -27,13 +24,18 @@ void WorkerThread::StartIfNone(std::function<void()> body) {
 
 void WorkerThread::JoinAndRelease() {
     if (thread == nullptr) return;
-    // std::thread::join would detect this too, but only by asking pthread_join to join the
-    // calling thread, which thread sanitizers treat as a fatal error.
-    if (thread->get_id() == std::this_thread::get_id()) {
+    if (thread->IsCurrent()) {
         throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
     }
-    if (thread->joinable()) thread->join();
+    thread->Join();
     thread.reset();
+}
+
+bool WorkerThread::ReleaseForUnload(unsigned timeoutMs) {
+    if (thread == nullptr) return true;
+    if (!thread->ReleaseForUnload(timeoutMs)) return false;
+    thread.reset();
+    return true;
 }
 
 IStreamManager::IStreamManager(std::string uriValue, std::string streamNameValue,
@@ -44,6 +46,13 @@ IStreamManager::~IStreamManager() = default;
 
 void IStreamManager::RequestSegment(std::string fileName, int32_t durationMs) {
     recorder.RequestSegment(std::move(fileName), durationMs);
+}
+
+void IStreamManager::BindDecoderEarly() noexcept {
+    try {
+        EnsureDecoderBinding();
+    } catch (...) {
+    }
 }
 
 void IStreamManager::DeliverChunk(DecoderSink& sink, const uint8_t* data, int size) {

@@ -12,8 +12,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
+#include "platform/thread.h"
 #include "record/segment_recorder.h"
 
 namespace kesto {
@@ -34,10 +34,13 @@ class WorkerThread {
     // Joins and discards the thread, if any. Joining from the worker itself throws
     // std::system_error (resource deadlock would occur) and keeps the thread object.
     void JoinAndRelease();
+    // The library's unload: see platform::Thread::ReleaseForUnload. True when there is no
+    // thread (any more); false when it is still inside the library after `timeoutMs`.
+    bool ReleaseForUnload(unsigned timeoutMs);
     bool Exists() const { return thread != nullptr; }
 
   private:
-    std::unique_ptr<std::thread> thread;
+    std::unique_ptr<platform::Thread> thread;
     std::mutex startLock;  // held by the starting thread until `thread` is stored
 };
 
@@ -60,10 +63,21 @@ class IStreamManager {
     virtual const std::string& GetStreamName() const { return streamName; }
     // Both sources accept the value and ignore it: the azimuth comes from the stream.
     virtual void SetCurrentAzimuth(double azimuth) = 0;
+    // The host unloads the library with this stream running; the loader's lock is held, so the
+    // worker cannot be joined (Windows) nor load anything (both). Ends every wait of the worker
+    // that Stop ends, and the file source's start delay as well, then waits at most
+    // `timeoutMs` until the worker has left the library's code. False when it has not: the
+    // manager must then stay as it is, since the worker still uses it.
+    virtual bool EndForUnload(unsigned timeoutMs) = 0;
     // Asks the recorder for a raw segment; see SegmentRecorder. Host thread.
     virtual void RequestSegment(std::string fileName, int32_t durationMs);
 
   protected:
+    // Binds the decoder library on the calling (host) thread, so that the worker does not
+    // load it, unless binding fails: a worker inside the system loader when the host unloads
+    // the library would wait for the loader's lock as long as the unload waits for it. A
+    // failure is left for the worker's sink to meet and report as before.
+    static void BindDecoderEarly() noexcept;
     // One chunk of the stream, in stream order, from the worker thread: recorded (when a
     // segment is wanted), then decoded.
     void DeliverChunk(DecoderSink& sink, const uint8_t* data, int size);

@@ -80,16 +80,26 @@ CTcpStreamManager::~CTcpStreamManager() {
 }
 
 void CTcpStreamManager::Start() {
+    BindDecoderEarly();
     receiveThread.StartIfNone([this] { ReceiveLoop(); });
 }
 
 void CTcpStreamManager::Stop() {
-    stopRequested.exchange(true);
-    {
-        std::lock_guard<std::mutex> guard(socketLock);
-        if (activeSocket != platform::kInvalidSocket) platform::ShutdownBoth(activeSocket);
-    }
+    CutWaits();
     receiveThread.JoinAndRelease();
+}
+
+// The worker then sees the stop after its current chunk or wakes from its connect or receive,
+// shuts its decoder down and returns, none of which needs the loader's lock.
+bool CTcpStreamManager::EndForUnload(unsigned timeoutMs) {
+    CutWaits();
+    return receiveThread.ReleaseForUnload(timeoutMs);
+}
+
+void CTcpStreamManager::CutWaits() {
+    stopRequested.exchange(true);
+    std::lock_guard<std::mutex> guard(socketLock);
+    if (activeSocket != platform::kInvalidSocket) platform::ShutdownBoth(activeSocket);
 }
 
 void CTcpStreamManager::ReceiveLoop() {

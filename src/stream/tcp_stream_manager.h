@@ -25,12 +25,15 @@ class CTcpStreamManager final : public IStreamManager {
     bool IsRunning() const override { return receiveThread.Exists(); }
     std::string GetType() const override { return "tcp"; }
     void SetCurrentAzimuth(double) override {}
+    bool EndForUnload(unsigned timeoutMs) override;
 
     static constexpr std::size_t kReceiveBufferSize = 0x40000;
 
   private:
     class ActiveSocket;
     void ReceiveLoop();
+    // Raises the stop and shuts the active socket down, ending a connect or receive wait.
+    void CutWaits();
 
     std::string host;
     std::string port;

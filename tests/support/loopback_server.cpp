@@ -155,6 +155,15 @@ long LoopbackServer::ReceiveSome(Socket socket, void* buffer, std::size_t capaci
     return ReceiveOnce(socket, buffer, capacity);
 }
 
+bool LoopbackServer::SendPackets(Socket socket, const std::vector<std::vector<uint8_t>>& packets,
+                                 int pauseMs) const {
+    for (const auto& packet : packets) {
+        if (stopping.load() || !SendAll(socket, packet.data(), packet.size())) return false;
+        if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    }
+    return true;
+}
+
 uint16_t UnusedLoopbackPort() {
     uint16_t port = 0;
     const Socket socket = ListenOnLoopback(port);

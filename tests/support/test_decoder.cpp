@@ -20,8 +20,13 @@ struct State {
     std::deque<std::vector<uint8_t>> pendingSei;
     std::deque<std::vector<uint8_t>> pendingFrames;
     std::vector<uint8_t> current;  // the bytes last handed out
+#if defined(TEST_DECODER_DECOY_TEXT)  // planted where the client must never look
+    std::string failInitText = TEST_DECODER_DECOY_TEXT;
+    bool failInit = true;
+#else
     std::string failInitText;
     bool failInit = false;
+#endif
     std::string lastError;
     DecoderLoggerCallback logger = nullptr;
     int initCount = 0;

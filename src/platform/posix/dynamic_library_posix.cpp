@@ -22,6 +22,20 @@ LibraryHandle LoadDynamicLibrary(const std::string& path) {
     return handle;
 }
 
+LibraryHandle LoadLibraryBesideClient(const std::string& fileName, std::string& tried) {
+    // By full path: dlopen's own search would use the RUNPATH of its caller, which is not this
+    // library when a sanitizer runtime intercepts dlopen.
+    tried = fileName;
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&LoadLibraryBesideClient), &info) != 0 &&
+        info.dli_fname != nullptr) {
+        const std::string self = info.dli_fname;
+        const std::size_t slash = self.rfind('/');
+        if (slash != std::string::npos) tried = self.substr(0, slash + 1) + fileName;
+    }
+    return LoadDynamicLibrary(tried);
+}
+
 void* FindLibrarySymbol(LibraryHandle library, const char* name) {
     dlerror();
     void* symbol = dlsym(library, name);

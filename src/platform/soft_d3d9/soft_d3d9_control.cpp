@@ -47,10 +47,36 @@ struct State {
     uintptr_t nextWindow = 0x10010;
 };
 
+// Made on first use and kept past static destruction, since objects may outlive it; see
+// StateRelease for when it goes.
+State*& StatePointer() {
+    static State* state = new State{};
+    return state;
+}
+
 State& GetState() {
-    static State* state = new State{};  // never destroyed: objects may outlive static destruction
+    State*& state = StatePointer();
+    if (state == nullptr) state = new State{};  // only after StateRelease
     return *state;
 }
+
+// With the library's globals (the host unloads the library, or exits): the state is freed
+// unless a Direct3D object or a window still needs it, as when the host never released its
+// display. Kept for ever, it would be memory nothing points to once the library is unmapped.
+struct StateRelease {
+    StateRelease() = default;
+    ~StateRelease() {
+        State*& state = StatePointer();
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            if (!state->liveObjects.empty() || !state->windows.empty()) return;
+        }
+        delete state;
+        state = nullptr;
+    }
+    StateRelease(const StateRelease&) = delete;
+    StateRelease& operator=(const StateRelease&) = delete;
+} stateRelease;
 
 // Takes one injected failure for `name`, if any; the mutex is held by the caller.
 bool TakeFailure(State& state, std::string_view name, HRESULT* code) {

@@ -16,9 +16,7 @@ constexpr const wchar_t* kValue = L"MalvoVideoDecoderLib";
 constexpr DWORD kMaxValueBytes = 260;
 }  // namespace
 
-std::string DefaultDecoderLibraryPath() {
-    // A bare name: LoadLibraryA looks in the folder of the host's executable and then along
-    // the system's search path. The installer puts it beside the host.
+std::string DefaultDecoderLibraryName() {
     return "Corvexa.Kesto.VideoDecoderFF.dll";
 }
 

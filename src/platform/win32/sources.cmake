@@ -6,8 +6,10 @@ target_sources(kesto_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/display_system_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dynamic_library_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/file_system_win32.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/library_unload_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/socket_win32.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/thread_win32.cpp
 )
 target_link_libraries(kesto_core PUBLIC ws2_32 advapi32 user32 gdi32 dxguid)
 # The min/max macros of windows.h would break std::min and std::max in every file that sees

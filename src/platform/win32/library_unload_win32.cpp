@@ -1,0 +1,31 @@
+#include "platform/library_unload.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace kesto::platform {
+
+namespace {
+std::atomic<LibraryUnloadHandler> unloadHandler{nullptr};
+}  // namespace
+
+void SetLibraryUnloadHandler(LibraryUnloadHandler handler) {
+    unloadHandler.store(handler);
+}
+
+void RunUnloadHandlerBeforeExit() {}
+
+}  // namespace kesto::platform
+
+// The mingw runtime's entry point calls this before it runs the C++ global destructors, so
+// the handler still finds every global object. `reserved` is null for FreeLibrary and set
+// for process exit; at process exit every other thread is already gone, and nothing is left
+// to end.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        const kesto::platform::LibraryUnloadHandler handler = kesto::platform::unloadHandler.load();
+        if (handler != nullptr) handler();
+    }
+    return TRUE;
+}

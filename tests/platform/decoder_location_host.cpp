@@ -1,0 +1,58 @@
+// A host that keeps the client library in a folder of its own, as a .NET host keeps a package's
+// native libraries: it loads the client by full path, plays a generated recording and prints
+// every message and the file the decoder was loaded from. check_decoder_location.cmake stages
+// the folders (client, decoder, decoys) and judges the output. Exit 0 once azimuth records have
+// come through the decoder.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "kesto/video_client.h"
+#include "streamgen.h"
+
+namespace {
+std::atomic<int> azimuths{0};
+
+void KESTO_CALL OnMessage(int32_t code, const char* text, int64_t) {
+    if (text != nullptr) std::printf("message %d: %s\n", code, text);
+}
+void KESTO_CALL OnAzimuth(double) { ++azimuths; }
+
+template <typename Fn>
+Fn Export(HMODULE client, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(client, name)));
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) return 2;  // client DLL, folder for the recording
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Corvexa\\Kesto", "MalvoVideoDecoderLib");
+    const HMODULE client = LoadLibraryA(argv[1]);
+    if (client == nullptr) return 2;
+
+    kesto::streamgen::GeneratorOptions options;
+    options.side = 128;
+    options.gop = 10;
+    kesto::streamgen::StreamGenerator generator(options);
+    std::vector<std::vector<uint8_t>> packets;
+    for (int i = 0; i < 10; ++i) packets.push_back(generator.NextFrame(0.5f));
+    const std::string recording = std::string(argv[2]) + "\\location.h264";
+    kesto::streamgen::WriteRecording(recording, packets);
+
+    Export<decltype(&SetCallbackFunc)>(client, "SetCallbackFunc")(&OnMessage);
+    Export<decltype(&SetAzCallbackFunc)>(client, "SetAzCallbackFunc")(&OnAzimuth);
+    Export<decltype(&StartServerStream)>(client, "StartServerStream")(
+        "location", ("file://" + recording).c_str());
+    for (int i = 0; i < 200 && azimuths < 3; ++i) Sleep(50);
+    Export<decltype(&DestroyClient)>(client, "DestroyClient")();
+
+    char decoder[MAX_PATH] = "none";
+    if (const HMODULE module = GetModuleHandleA("Corvexa.Kesto.VideoDecoderFF.dll")) {
+        GetModuleFileNameA(module, decoder, MAX_PATH);
+    }
+    std::printf("decoder loaded from: %s\nazimuth records: %d\n", decoder, azimuths.load());
+    return azimuths >= 3 ? 0 : 1;
+}
