@@ -1,46 +1,163 @@
 #include "display_fixture.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "display/display_manager.h"
 #include "kesto/video_client.h"
 #include "message_log.h"
+#include "test_platform.h"
+
+#if !defined(_WIN32)
 #include "platform/soft_d3d9/soft_d3d9_control.h"
+#endif
 
 namespace kesto::test {
 
-std::vector<uint32_t> ReadBack(IDirect3DSurface9* surface) {
+D3DSURFACE_DESC SurfaceDesc(IDirect3DSurface9* surface) {
     D3DSURFACE_DESC description = {};
     EXPECT_EQ(surface->GetDesc(&description), D3D_OK);
-    IDirect3DDevice9* device = nullptr;
-    EXPECT_EQ(surface->GetDevice(&device), D3D_OK);
-    IDirect3DSurface9* copy = nullptr;
-    EXPECT_EQ(
-        device->CreateOffscreenPlainSurface(description.Width, description.Height,
-                                            description.Format, D3DPOOL_SYSTEMMEM, &copy, nullptr),
-        D3D_OK);
+    return description;
+}
+
+std::vector<uint32_t> ReadBack(IDirect3DSurface9* surface) {
+    const D3DSURFACE_DESC description = SurfaceDesc(surface);
     std::vector<uint32_t> pixels(static_cast<std::size_t>(description.Width) * description.Height);
+    IDirect3DDevice9* device = nullptr;
+    IDirect3DSurface9* copy = nullptr;
     D3DLOCKED_RECT locked = {};
-    if (device->GetRenderTargetData(surface, copy) == D3D_OK &&
+    if (surface->GetDevice(&device) == D3D_OK &&
+        device->CreateOffscreenPlainSurface(description.Width, description.Height,
+                                            description.Format, D3DPOOL_SYSTEMMEM, &copy,
+                                            nullptr) == D3D_OK &&
+        device->GetRenderTargetData(surface, copy) == D3D_OK &&
         copy->LockRect(&locked, nullptr, D3DLOCK_READONLY) == D3D_OK) {
         for (UINT row = 0; row < description.Height; ++row) {
             std::memcpy(&pixels[static_cast<std::size_t>(row) * description.Width],
-                        static_cast<const uint8_t*>(locked.pBits) + row * locked.Pitch,
-                        description.Width * 4);
+                        static_cast<const uint8_t*>(locked.pBits) +
+                            static_cast<std::size_t>(row) * locked.Pitch,
+                        static_cast<std::size_t>(description.Width) * 4);
         }
         copy->UnlockRect();
     } else {
         ADD_FAILURE() << "reading the render target back failed";
     }
-    copy->Release();
-    device->Release();
+    if (copy != nullptr) copy->Release();
+    if (device != nullptr) device->Release();
     return pixels;
 }
 
+IDirect3DSurface9* DisplayTest::Surface() {
+    IDirect3DSurface9* surface = nullptr;
+    EXPECT_EQ(GetBackBufferNoRef(&surface), KESTO_S_OK);
+    EXPECT_NE(surface, nullptr);
+    return surface;
+}
+
+std::vector<uint32_t> DisplayTest::RenderAndRead() {
+    EXPECT_EQ(Render(), KESTO_S_OK);
+    return ReadBack(Surface());
+}
+
+#if defined(_WIN32)
+
+namespace {
+
+Direct3DHere ProbeDirect3D() {
+    IDirect3D9Ex* d3d = nullptr;
+    if (FAILED(Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d)) || d3d == nullptr) {
+        return Direct3DHere::None;
+    }
+    auto check = [&](DWORD usage) {
+        return SUCCEEDED(d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8,
+                                                usage, D3DRTYPE_SURFACE, D3DFMT_X8R8G8B8));
+    };
+    const Direct3DHere here = check(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC) ? Direct3DHere::Usable
+                              : check(D3DUSAGE_RENDERTARGET) ? Direct3DHere::RefusesDynamicTargets
+                                                             : Direct3DHere::None;
+    d3d->Release();
+    return here;
+}
+
+using CheckDeviceFormatMethod = HRESULT(STDMETHODCALLTYPE*)(IDirect3D9*, UINT, D3DDEVTYPE,
+                                                            D3DFORMAT, DWORD, D3DRESOURCETYPE,
+                                                            D3DFORMAT);
+
+// The COM method order of IDirect3D9: IUnknown's three, RegisterSoftwareDevice,
+// GetAdapterCount, GetAdapterIdentifier, GetAdapterModeCount, EnumAdapterModes,
+// GetAdapterDisplayMode, CheckDeviceType, then CheckDeviceFormat. IDirect3D9Ex extends the
+// same table.
+constexpr std::size_t kCheckDeviceFormatSlot = 10;
+
+CheckDeviceFormatMethod runtimeCheckDeviceFormat = nullptr;
+
+HRESULT STDMETHODCALLTYPE CheckDeviceFormatAsWindows(IDirect3D9* self, UINT adapter,
+                                                     D3DDEVTYPE type, D3DFORMAT adapterFormat,
+                                                     DWORD usage, D3DRESOURCETYPE resource,
+                                                     D3DFORMAT format) {
+    if (resource == D3DRTYPE_SURFACE && (usage & D3DUSAGE_RENDERTARGET) != 0) {
+        usage &= ~static_cast<DWORD>(D3DUSAGE_DYNAMIC);
+    }
+    return runtimeCheckDeviceFormat(self, adapter, type, adapterFormat, usage, resource, format);
+}
+
+bool WriteSlot(void* const* table, void* method) {
+    void** slot = const_cast<void**>(table) + kCheckDeviceFormatSlot;
+    DWORD previous = 0;
+    if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &previous)) return false;
+    *slot = method;
+    VirtualProtect(slot, sizeof *slot, previous, &previous);
+    return true;
+}
+
+}  // namespace
+
+WindowsSurfaceUsageAnswer::WindowsSurfaceUsageAnswer() {
+    IDirect3D9Ex* d3d = nullptr;
+    if (FAILED(Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d)) || d3d == nullptr) {
+        ADD_FAILURE() << "no Direct3D object to take the method table from";
+        return;
+    }
+    void* const* methods = *reinterpret_cast<void* const* const*>(d3d);
+    d3d->Release();
+    runtimeCheckDeviceFormat =
+        reinterpret_cast<CheckDeviceFormatMethod>(methods[kCheckDeviceFormatSlot]);
+    if (!WriteSlot(methods, reinterpret_cast<void*>(&CheckDeviceFormatAsWindows))) {
+        ADD_FAILURE() << "cannot write d3d9's method table: " << GetLastError();
+        return;
+    }
+    table = methods;
+}
+
+WindowsSurfaceUsageAnswer::~WindowsSurfaceUsageAnswer() {
+    if (table != nullptr && !WriteSlot(table, reinterpret_cast<void*>(runtimeCheckDeviceFormat))) {
+        ADD_FAILURE() << "cannot restore d3d9's method table: " << GetLastError();
+    }
+}
+
+void DisplayTest::SetUp() {
+    here = ProbeDirect3D();
+    if (here == Direct3DHere::None) GTEST_SKIP() << "no Direct3D here (under Wine: no X display)";
+    // Under Wine: the surface check answered as Windows answers it (see the class).
+    if (here == Direct3DHere::RefusesDynamicTargets) {
+        answer = std::make_unique<WindowsSurfaceUsageAnswer>();
+    }
+    SetDecoderLibrarySetting(TEST_DECODER_PATH);
+    InstallRecordingCallbacks();
+    ClearLog();
+}
+
+void DisplayTest::TearDown() {
+    sink.reset();
+    DestroyD3D();
+    answer.reset();
+    SetDecoderLibrarySetting(nullptr);
+}
+
+#else
+
 void DisplayTest::SetUp() {
     soft_d3d9::Reset();
-    setenv("KESTO_DECODER_LIB", TEST_DECODER_PATH, 1);
+    SetDecoderLibrarySetting(TEST_DECODER_PATH);
     InstallRecordingCallbacks();
     ClearLog();
 }
@@ -54,26 +171,17 @@ void DisplayTest::TearDown() {
     SetCallbackFunc(nullptr);
 }
 
-IDirect3DSurface9* DisplayTest::Surface() {
-    IDirect3DSurface9* surface = nullptr;
-    EXPECT_EQ(GetBackBufferNoRef(&surface), KESTO_S_OK);
-    EXPECT_NE(surface, nullptr);
-    return surface;
-}
+#endif
 
 DecoderSink& DisplayTest::Sink() {
     if (!sink) sink = std::make_unique<DecoderSink>("display");
     return *sink;
 }
 
-void DisplayTest::Deliver(const std::vector<uint8_t>& frame, double azimuth) {
+// As the decoder sink hands a frame over: the frame-size update, then DeliverFrame.
+void DisplayTest::Deliver(const std::vector<uint8_t>& frame, float azimuth) {
     const unsigned side = Sink().updateFrameSize(static_cast<int>(frame.size()));
     GetDisplayManager()->DeliverFrame(frame.data(), side, azimuth);
-}
-
-std::vector<uint32_t> DisplayTest::RenderAndRead() {
-    EXPECT_EQ(Render(), KESTO_S_OK);
-    return ReadBack(Surface());
 }
 
 }  // namespace kesto::test

@@ -1,18 +1,20 @@
-// What every display test shares: a fresh software Direct3D and recording callbacks per test,
-// frames made in code, frames handed over the way the decoder sink hands them, and the
-// render target read back through the Direct3D API.
+// What every display test shares on both targets: recording callbacks, frames made in code and
+// handed to the display, and the render target read back through the Direct3D API. On Linux
+// the display draws on the software Direct3D (reset and checked for leaks around every test),
+// on Windows on the system's Direct3D 9. Frames are handed over the way the decoder sink hands
+// them.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
-#include "decoder/decoder_sink.h"
 #include "pictures.h"
 #include "platform/d3d9_api.h"
+
+#include "decoder/decoder_sink.h"
 
 namespace kesto::test {
 
@@ -25,24 +27,65 @@ inline uint32_t Rgb(uint32_t pixel) {
 
 // A surface's pixels, row by row, read back with GetRenderTargetData into system memory.
 std::vector<uint32_t> ReadBack(IDirect3DSurface9* surface);
+D3DSURFACE_DESC SurfaceDesc(IDirect3DSurface9* surface);
+
+#if defined(_WIN32)
+// What this system's Direct3D offers for the library's render-target surfaces.
+enum class Direct3DHere {
+    None,                   // no Direct3D object (under Wine: no X display)
+    RefusesDynamicTargets,  // refuses D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC, takes the rest
+    Usable,
+};
+
+// While alive, IDirect3D9::CheckDeviceFormat answers a render-target surface query that
+// carries D3DUSAGE_DYNAMIC as it answers the same query without that flag.
+//
+// GetBackBufferNoRef asks for render-target surfaces with D3DUSAGE_DYNAMIC before it makes
+// any, as the host's D3DImage requires, and gives E_FAIL when the answer is no. Windows'
+// runtime passes the usage to the driver, which accepts it. Wine's wined3d checks surfaces
+// (render targets not bound as shader resources) against a usage table that lacks
+// D3DUSAGE_DYNAMIC and answers D3DERR_NOTAVAILABLE, although the surface the library then
+// makes with CreateRenderTarget carries no usage flag at all and wined3d creates and draws it
+// correctly. So under Wine the tests give that one query Windows' answer and leave every
+// other call, the surfaces, the drawing and the read-back to the real runtime.
+//
+// Every IDirect3D9 and IDirect3D9Ex object of d3d9.dll shares one method table (COM objects
+// of one class do), so replacing its CheckDeviceFormat entry reaches the objects the library
+// creates after this; the destructor puts the entry back. The library must be without a
+// Direct3D object when this is made and destroyed (DestroyD3D first).
+class WindowsSurfaceUsageAnswer {
+  public:
+    WindowsSurfaceUsageAnswer();
+    ~WindowsSurfaceUsageAnswer();
+    WindowsSurfaceUsageAnswer(const WindowsSurfaceUsageAnswer&) = delete;
+    WindowsSurfaceUsageAnswer& operator=(const WindowsSurfaceUsageAnswer&) = delete;
+
+  private:
+    void* const* table = nullptr;
+};
+
+#endif
 
 class DisplayTest : public ::testing::Test {
   protected:
     void SetUp() override;
-    // Ends the display and checks that no Direct3D object or window is left.
+    // Ends the display (on Linux: and checks that no Direct3D object or window is left).
     void TearDown() override;
 
     // GetBackBufferNoRef, expected to succeed with a surface.
     IDirect3DSurface9* Surface();
-    // The frame as the sink delivers it: the frame-size update, then DeliverFrame.
-    void Deliver(const std::vector<uint8_t>& frame, double azimuth);
+    // The frame on display from now on, drawn at `azimuth`.
+    void Deliver(const std::vector<uint8_t>& frame, float azimuth);
     // Render, then the active surface read back.
     std::vector<uint32_t> RenderAndRead();
+
     // The decoder sink of this test, on the test decoder (made on first use).
     DecoderSink& Sink();
-
-  private:
     std::unique_ptr<DecoderSink> sink;
+#if defined(_WIN32)
+    Direct3DHere here = Direct3DHere::None;
+    std::unique_ptr<WindowsSurfaceUsageAnswer> answer;
+#endif
 };
 
 }  // namespace kesto::test

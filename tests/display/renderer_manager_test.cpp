@@ -1,49 +1,32 @@
-// The renderer manager through the display exports: surfaces and their settings, adapter
-// choice, device loss, failures on the way, and the end of the display.
+// The renderer manager through the display exports on the software Direct3D: what it makes,
+// adapter choice, device loss, injected failures, frames of any side, and the end of the
+// display. (Surfaces and pictures on both targets: picture_test.)
 #include "display/display_manager.h"
 #include "display_fixture.h"
 #include "kesto/video_client.h"
 #include "message_log.h"
 #include "platform/soft_d3d9/soft_d3d9_control.h"
+#include "test_decoder_control.h"
 
 namespace kesto::test {
 namespace {
 
-D3DSURFACE_DESC Describe(IDirect3DSurface9* surface) {
-    D3DSURFACE_DESC description = {};
-    EXPECT_EQ(surface->GetDesc(&description), D3D_OK);
-    return description;
-}
-
 using RendererManager = DisplayTest;
 
 TEST_F(RendererManager, TheFirstSurfaceIsTheDefaultOneAndIsKept) {
-    IDirect3DSurface9* surface = Surface();
-    const D3DSURFACE_DESC description = Describe(surface);
-    EXPECT_EQ(description.Width, 1024u);
-    EXPECT_EQ(description.Height, 1024u);
-    EXPECT_EQ(description.Format, D3DFMT_X8R8G8B8);
-    EXPECT_EQ(description.MultiSampleType, D3DMULTISAMPLE_NONE);
+    Surface();
     const auto devices = soft_d3d9::CreatedDevices();
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].adapter, 0u);
     EXPECT_TRUE(devices[0].extended);
     EXPECT_EQ(devices[0].behaviorFlags, 0x46u);
     EXPECT_FALSE(soft_d3d9::CreatedRenderTargets()[0].lockable);
-
-    EXPECT_EQ(Surface(), surface);
     SetSize(1024, 1024);
     SetAlpha(0);
-    SetNumDesiredSamples(0);
-    EXPECT_EQ(Surface(), surface);
+    Surface();
     EXPECT_EQ(soft_d3d9::CallCount("CreateRenderTarget"), 1u);
-
-    SetSize(640, 480);
     SetAlpha(1);
-    const D3DSURFACE_DESC changed = Describe(Surface());
-    EXPECT_EQ(changed.Width, 640u);
-    EXPECT_EQ(changed.Height, 480u);
-    EXPECT_EQ(changed.Format, D3DFMT_A8R8G8B8);
+    Surface();
     SetAlpha(2);  // still alpha: nothing to remake
     Surface();
     EXPECT_EQ(soft_d3d9::CallCount("CreateRenderTarget"), 2u);
@@ -51,15 +34,14 @@ TEST_F(RendererManager, TheFirstSurfaceIsTheDefaultOneAndIsKept) {
 
 TEST_F(RendererManager, MultisamplingNeedsTheExtendedObjectAndSupport) {
     SetNumDesiredSamples(4);
-    EXPECT_EQ(Describe(Surface()).MultiSampleType, D3DMULTISAMPLE_4_SAMPLES);
+    EXPECT_EQ(SurfaceDesc(Surface()).MultiSampleType, D3DMULTISAMPLE_4_SAMPLES);
 
     // Unsupported on the first of two adapters: lowered once, for both, and it stays lowered.
     soft_d3d9::SetAdapterMonitors({{0, 0, 1920, 1080}, {1920, 0, 3840, 1080}});
     DestroyD3D();
     SetNumDesiredSamples(8);
-    EXPECT_EQ(Describe(Surface()).MultiSampleType, D3DMULTISAMPLE_NONE);
+    EXPECT_EQ(SurfaceDesc(Surface()).MultiSampleType, D3DMULTISAMPLE_NONE);
     EXPECT_EQ(soft_d3d9::CallCount("CheckDeviceMultiSampleType"), 2u);  // 4 above, 8 here
-    EXPECT_EQ(GetDisplayManager()->desiredSamples, 0u);
     const auto targets = soft_d3d9::CreatedRenderTargets();
     ASSERT_EQ(targets.size(), 3u);
     EXPECT_EQ(targets[2].multiSample, D3DMULTISAMPLE_NONE);  // the second adapter's
@@ -69,8 +51,7 @@ TEST_F(RendererManager, MultisamplingNeedsTheExtendedObjectAndSupport) {
     soft_d3d9::Reset();
     soft_d3d9::SetExtendedAvailable(false);
     SetNumDesiredSamples(4);
-    EXPECT_EQ(Describe(Surface()).MultiSampleType, D3DMULTISAMPLE_NONE);
-    EXPECT_EQ(GetDisplayManager()->desiredSamples, 0u);
+    EXPECT_EQ(SurfaceDesc(Surface()).MultiSampleType, D3DMULTISAMPLE_NONE);
     EXPECT_EQ(soft_d3d9::CallCount("CheckDeviceMultiSampleType"), 0u);
     EXPECT_FALSE(soft_d3d9::CreatedDevices()[0].extended);
     EXPECT_TRUE(soft_d3d9::CreatedRenderTargets()[0].lockable);
@@ -123,7 +104,7 @@ TEST_F(RendererManager, FailuresOnTheWayLeaveARecoverableState) {
     SetAlpha(1);
     soft_d3d9::FailNextCall("CheckDeviceFormat", D3DERR_NOTAVAILABLE);
     EXPECT_EQ(GetBackBufferNoRef(&surface), KESTO_E_FAIL);
-    EXPECT_EQ(Describe(Surface()).Format, D3DFMT_A8R8G8B8);
+    EXPECT_EQ(SurfaceDesc(Surface()).Format, D3DFMT_A8R8G8B8);
 }
 
 TEST_F(RendererManager, RenderFailuresPassThroughExceptALostDevice) {
@@ -147,13 +128,47 @@ TEST_F(RendererManager, DestroyD3DEndsTheDisplayAndANewOneStartsAfresh) {
     EXPECT_EQ(soft_d3d9::LiveWindows(), 0u);
     DestroyD3D();
 
-    SetAlpha(0);
-    const auto display = GetDisplayManager();
-    EXPECT_EQ(display->surfaceWidth, 1024u);
-    EXPECT_EQ(display->frameWidth, 512u);
-    EXPECT_EQ(display->zoomFactor, 0.0);
-    EXPECT_EQ(display->d3d, nullptr);
-    EXPECT_EQ(Describe(Surface()).Width, 1024u);
+    // The new display starts at the default size and zoom 1.
+    EXPECT_EQ(SurfaceDesc(Surface()).Width, 1024u);
+    SetSize(64, 64);
+    Surface();
+    Deliver(MakeFrame(256, Coordinates), 0.0f);
+    ExpectZoomedCentre(RenderAndRead(), 64, 1.0);
+}
+
+uint32_t RedIfLeft(unsigned, unsigned column) {
+    return column < 32 ? kRed : kBlack;
+}
+
+// 300 is neither the first texture's side (1024) nor the display state's first frame size
+// (512); each frame below is exactly 300 * 300 * 4 bytes.
+TEST_F(RendererManager, AnyFrameSideIsDrawnWholeFromTheFirstFrame) {
+    SetSize(64, 64);
+    Surface();
+    TestDecoderControl decoder(TEST_DECODER_PATH);
+    decoder.QueueFrame(300 * 300 * 4, 0x40);
+    const uint8_t chunk[1] = {0};
+    Sink().processData(chunk, 1);
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_FRAME_READY), 1u);
+    for (uint32_t pixel : RenderAndRead()) ASSERT_EQ(Rgb(pixel), 0x404040u);
+    const auto halfRed =
+        MakeFrame(300, [](unsigned row, unsigned) { return row < 150 ? kRed : kBlack; });
+    // Renderers made anew after a device loss start from a 1024 texture again; a display made
+    // anew while the stream runs was not told the frame size, which the sink announced to the
+    // old one only.
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        if (round == 1) soft_d3d9::LoseDevices();
+        if (round == 2) DestroyD3D();
+        SetSize(64, 64);
+        Surface();
+        Deliver(halfRed, 0.0f);
+        const auto pixels = RenderAndRead();
+        int wrong = 0;
+        for (unsigned i = 0; i < pixels.size(); ++i)
+            wrong += Rgb(pixels[i]) != RedIfLeft(i / 64, i % 64);
+        EXPECT_EQ(wrong, 0);
+    }
 }
 
 }  // namespace

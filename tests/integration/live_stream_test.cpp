@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -77,8 +76,9 @@ TEST_F(LiveStreamTest, TcpStreamDeliversEveryFrameAzimuthAndRate) {
                 fpsDuringStream = GetStreamStat("cam", "fps");
                 bpsDuringStream = GetStreamStat("cam", "bps");
                 // What the stream really had: on a busy machine the sleeps overrun.
-                fpsSent = 30.0 / std::chrono::duration<double>(
-                                     std::chrono::steady_clock::now() - tenth).count();
+                fpsSent =
+                    30.0 /
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - tenth).count();
             }
         }
     });
@@ -118,46 +118,6 @@ TEST_F(LiveStreamTest, TcpStreamDeliversEveryFrameAzimuthAndRate) {
     // Once the stream is silent for a second the rates fall to zero.
     std::this_thread::sleep_for(milliseconds(1100));
     EXPECT_EQ(GetStreamStat("cam", "fps"), 0.0);
-}
-
-TEST_F(LiveStreamTest, ServerThatClosesAtOnceGivesNoFrame) {
-    LoopbackServer server;
-    server.Serve([](LoopbackServer::Socket) {});
-    ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
-    ASSERT_TRUE(WaitForMessage(KESTO_MESSAGE_STATUS, "Tcp video stream connection closed"))
-        << Describe();
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_INFO, "After decoder instantiation"));
-    EXPECT_EQ(GetStreamStat("cam", "frames_received"), 0.0);
-    EXPECT_EQ(CountCode(KESTO_MESSAGE_FRAME_READY), 0u);
-}
-
-TEST_F(LiveStreamTest, StopDuringSteadyStreamingAndAfterAStall) {
-    const GeneratedStream stream = Generate(20);
-    for (bool stall : {false, true}) {
-        ClearLog();
-        LoopbackServer server;
-        server.Serve([&](LoopbackServer::Socket socket) {
-            std::size_t i = 0;
-            while (!server.Stopping()) {
-                if (stall && i == 10) {
-                    std::this_thread::sleep_for(milliseconds(5));
-                    continue;
-                }
-                const auto& packet = stream.packets[i++ % stream.packets.size()];
-                if (!LoopbackServer::SendAll(socket, packet.data(), packet.size())) return;
-                std::this_thread::sleep_for(milliseconds(10));
-            }
-        });
-        ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
-        ASSERT_TRUE(WaitFor([](const std::vector<LoggedMessage>&) {
-            return GetStreamStat("cam", "frames_received") >= 8;
-        })) << Describe();
-        std::this_thread::sleep_for(milliseconds(200));
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2000)) << stall;
-        EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
-    }
 }
 
 // Every frame's azimuth trace takes the host 20 ms, inside the frame's decoding and delivery.
@@ -226,23 +186,6 @@ std::vector<std::vector<uint8_t>> ReadRecordingPair(const std::string& raw) {
     return packets;
 }
 
-#if !defined(_WIN32)
-// Frames FFmpeg's own tools count in a raw H.264 file. (Not on Windows: the tests run under
-// Wine there, which has no ffprobe to start through popen.)
-int FfprobeFrameCount(const std::string& raw) {
-    const std::string command =
-        "ffprobe -v error -f h264 -count_frames -select_streams v:0 "
-        "-show_entries stream=nb_read_frames -of csv=p=0 '" +
-        raw + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    int frames = -1;
-    if (fscanf(pipe, "%d", &frames) != 1) frames = -1;
-    pclose(pipe);
-    return frames;
-}
-#endif
-
 TEST_F(LiveStreamTest, SegmentOfALiveStreamIsAValidPairThatPlaysBack) {
     const GeneratedStream stream = Generate(40);
     const std::string raw = ::testing::TempDir() + "live_segment.bin";
@@ -265,11 +208,6 @@ TEST_F(LiveStreamTest, SegmentOfALiveStreamIsAValidPairThatPlaysBack) {
     ASSERT_GE(packets[0].size(), 5u);
     EXPECT_EQ(std::vector<uint8_t>(packets[0].begin(), packets[0].begin() + 5),
               (std::vector<uint8_t>{0, 0, 0, 1, 0x67}));
-#if !defined(_WIN32)
-    const int probed = FfprobeFrameCount(raw);
-    EXPECT_GE(probed,
-              static_cast<int>(packets.size()) - 2);  // one frame per packet, give or take a split
-#endif
 
     // Playing the pair back hands the decoder the same stream: the azimuths follow the
     // generated sequence from the segment's first picture on.

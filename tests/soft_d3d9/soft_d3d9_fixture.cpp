@@ -91,26 +91,6 @@ void SoftD3D9Test::DrawStrip(IDirect3DDevice9* device, const Vertex (&vertices)[
     device->SetStreamSource(0, nullptr, 0, 0);
 }
 
-std::vector<uint32_t> SoftD3D9Test::ReadBack(IDirect3DDevice9* device, IDirect3DSurface9* target) {
-    D3DSURFACE_DESC desc{};
-    EXPECT_EQ(target->GetDesc(&desc), S_OK);
-    IDirect3DSurface9* copy = nullptr;
-    EXPECT_EQ(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format,
-                                                  D3DPOOL_SYSTEMMEM, &copy, nullptr),
-              S_OK);
-    Ref<IDirect3DSurface9> owned(copy);
-    EXPECT_EQ(device->GetRenderTargetData(target, copy), S_OK);
-    D3DLOCKED_RECT locked{};
-    EXPECT_EQ(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY), S_OK);
-    std::vector<uint32_t> pixels(static_cast<size_t>(desc.Width) * desc.Height);
-    for (UINT row = 0; row < desc.Height; ++row) {
-        std::memcpy(pixels.data() + static_cast<size_t>(row) * desc.Width,
-                    static_cast<uint8_t*>(locked.pBits) + row * locked.Pitch, desc.Width * 4u);
-    }
-    copy->UnlockRect();
-    return pixels;
-}
-
 void Quad(Vertex (&vertices)[4], float left, float top, float right, float bottom, DWORD diffuse) {
     vertices[0] = Vertex{left, top, 0, diffuse, 0, 0};
     vertices[1] = Vertex{right, top, 0, diffuse, 1, 0};

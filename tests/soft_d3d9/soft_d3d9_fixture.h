@@ -1,5 +1,5 @@
 // Helpers for tests of the software Direct3D 9: owning pointers, a device with a render target,
-// textured quads, and pixel readback through GetRenderTargetData as on real Direct3D.
+// textured quads, and the pixels of a render target.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -47,8 +47,10 @@ class SoftD3D9Test : public ::testing::Test {
     // Draws a strip of four vertices with the display's states (no culling, no lighting).
     void DrawStrip(IDirect3DDevice9* device, const Vertex (&vertices)[4], DWORD format,
                    IDirect3DTexture9* texture);
-    // The render target's pixels through a system-memory surface.
-    std::vector<uint32_t> ReadBack(IDirect3DDevice9* device, IDirect3DSurface9* target);
+    // The render target's pixels (GetRenderTargetData itself: device_test).
+    static std::vector<uint32_t> ReadBack(IDirect3DDevice9*, IDirect3DSurface9* target) {
+        return ReadPixels(target);
+    }
 };
 
 // A quad with corners at normalized device coordinates (left, top) and (right, bottom), texture

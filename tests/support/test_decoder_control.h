@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,23 +23,46 @@ namespace kesto::test {
 class TestDecoderControl {
   public:
     // Loads the test decoder at `path` (the same file the client is told to load).
-    explicit TestDecoderControl(const std::string& path);
+    explicit TestDecoderControl(const std::string& path) : library(path) {
+        if (!library.Loaded())
+            throw std::runtime_error("cannot load " + path + ": " + library.Error());
+    }
 
-    void FailInit(const char* errorText) const;
-    void QueueSei(const uint8_t* data, int size) const;
-    void QueueFrame(int size, uint8_t fill) const;
-    void QueueFrame(const std::vector<uint8_t>& bytes) const;
-    void Log(int level, const char* text) const;
-    TestDecoderCountsResult Counts() const;
+    // A null text lets the next init succeed again.
+    void FailInit(const char* errorText) const {
+        Function<void(const char*)>("TestDecoderFailInit")(errorText);
+    }
+    // Handed out after the next chunk the decoder is fed.
+    void QueueSei(const uint8_t* data, int size) const {
+        Function<void(const uint8_t*, int)>("TestDecoderQueueSei")(data, size);
+    }
+    void QueueFrame(int size, uint8_t fill) const {
+        Function<void(int, uint8_t)>("TestDecoderQueueFrame")(size, fill);
+    }
+    void QueueFrame(const std::vector<uint8_t>& bytes) const {
+        Function<void(const uint8_t*, int)>("TestDecoderQueueFrameBytes")(
+            bytes.data(), static_cast<int>(bytes.size()));
+    }
+    // Sends a message through the logger callback the client registered.
+    void Log(int level, const char* text) const {
+        Function<void(int, const char*)>("TestDecoderLog")(level, text);
+    }
+    TestDecoderCountsResult Counts() const {
+        TestDecoderCountsResult result{};
+        Function<void(TestDecoderCountsResult*)>("TestDecoderCounts")(&result);
+        return result;
+    }
 
   private:
+    template <typename Signature>
+    Signature* Function(const char* name) const {
+        auto* function = reinterpret_cast<Signature*>(library.Symbol(name));
+        if (function == nullptr)
+            throw std::runtime_error(std::string("test decoder lacks ") + name);
+        return function;
+    }
+
     LoadedLibrary library;
-    void (*failInit)(const char*);
-    void (*queueSei)(const uint8_t*, int);
-    void (*queueFrame)(int, uint8_t);
-    void (*queueFrameBytes)(const uint8_t*, int);
-    void (*log)(int, const char*);
-    void (*counts)(TestDecoderCountsResult*);
 };
 
 }  // namespace kesto::test

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "decoder/decoder_sink.h"
@@ -9,21 +7,6 @@
 
 namespace kesto {
 namespace {
-
-std::vector<uint8_t> Record(float azimuth, uint32_t word = kKestoInfoWord,
-                            std::vector<uint8_t> sizeField = {24}, std::size_t payloadBytes = 24) {
-    std::vector<uint8_t> unit{kUserDataUnregistered};
-    unit.insert(unit.end(), sizeField.begin(), sizeField.end());
-    std::vector<uint8_t> payload(kKestoInfoIdentifier, kKestoInfoIdentifier + 16);
-    for (int i = 0; i < 4; ++i) payload.push_back(static_cast<uint8_t>(word >> (8 * i)));
-    uint32_t bits;
-    std::memcpy(&bits, &azimuth, 4);
-    for (int i = 0; i < 4; ++i) payload.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-    payload.resize(payloadBytes, 0);
-    unit.insert(unit.end(), payload.begin(), payload.end());
-    unit.push_back(0x80);
-    return unit;
-}
 
 TEST(ReadSeiSize, AddsRunsOfFFAndReportsACutShortField) {
     const uint8_t ffff12[] = {0xFF, 0xFF, 0x12, 0, 0};
@@ -52,50 +35,6 @@ TEST(ReadSeiSize, AnOverlongRunOfFFStaysLargerThanTheUnit) {
     EXPECT_GT(size.size, 2000000000);
     EXPECT_EQ(ParseKestoInfoRecord(unit.data(), static_cast<int>(unit.size())).result,
               KestoInfoResult::SizeMismatch);
-}
-
-TEST(KestoInfoRecord, ReadsTheAzimuthOfAValidRecord) {
-    const auto unit = Record(1.25f);
-    const KestoInfo info = ParseKestoInfoRecord(unit.data(), static_cast<int>(unit.size()));
-    EXPECT_EQ(info.result, KestoInfoResult::Azimuth);
-    EXPECT_EQ(info.azimuth, 1.25f);
-
-    // Bytes after offset 24 are ignored; a NaN is passed on as it is.
-    const auto longer = Record(std::nanf(""), kKestoInfoWord, {40}, 40);
-    const KestoInfo nan = ParseKestoInfoRecord(longer.data(), static_cast<int>(longer.size()));
-    EXPECT_EQ(nan.result, KestoInfoResult::Azimuth);
-    EXPECT_TRUE(std::isnan(nan.azimuth));
-}
-
-TEST(KestoInfoRecord, IgnoresOtherRecordsAndFlagsAShortPayload) {
-    const auto typeOnly = std::vector<uint8_t>{5};
-    EXPECT_EQ(ParseKestoInfoRecord(typeOnly.data(), 1).result, KestoInfoResult::SizeMismatch);
-
-    auto cut = Record(1.0f);
-    cut.resize(10);  // size field says 24, ten bytes present
-    EXPECT_EQ(ParseKestoInfoRecord(cut.data(), 10).result, KestoInfoResult::SizeMismatch);
-
-    const auto word25 = Record(1.0f, 25);
-    EXPECT_EQ(ParseKestoInfoRecord(word25.data(), static_cast<int>(word25.size())).result,
-              KestoInfoResult::NotKestoInfo);
-
-    const auto size20 = Record(1.0f, kKestoInfoWord, {20}, 20);
-    EXPECT_EQ(ParseKestoInfoRecord(size20.data(), static_cast<int>(size20.size())).result,
-              KestoInfoResult::NotKestoInfo);
-
-    auto otherId = Record(1.0f);
-    otherId[2] ^= 1;
-    EXPECT_EQ(ParseKestoInfoRecord(otherId.data(), static_cast<int>(otherId.size())).result,
-              KestoInfoResult::NotKestoInfo);
-
-    // Only the first message counts: a record behind a message of another type is ignored.
-    std::vector<uint8_t> twoMessages{1, 2, 0xAA, 0xBB};
-    const auto record = Record(1.0f);
-    twoMessages.insert(twoMessages.end(), record.begin(), record.end());
-    EXPECT_EQ(ParseKestoInfoRecord(twoMessages.data(), static_cast<int>(twoMessages.size())).result,
-              KestoInfoResult::NotKestoInfo);
-
-    EXPECT_EQ(ParseKestoInfoRecord(nullptr, 0).result, KestoInfoResult::NotKestoInfo);
 }
 
 TEST(SquareFrameSide, AcceptsOnlyPerfectSquaresOfFourBytePixels) {

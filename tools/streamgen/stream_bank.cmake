@@ -50,11 +50,8 @@ endfunction()
 
 # What the tests generate (tests/decoder_ff, tests/integration).
 kesto_stream_bank(SIDE 64 GOP 2)
-kesto_stream_bank(SIDE 64 GOP 3 SLICES 2)
 kesto_stream_bank(SIDE 64 GOP 4)
-kesto_stream_bank(SIDE 64 GOP 5)
-kesto_stream_bank(SIDE 64 GOP 30 KEEP_ENCODER_SEI)
-kesto_stream_bank(SIDE 100 GOP 4)
+kesto_stream_bank(SIDE 100 GOP 3 SLICES 2 KEEP_ENCODER_SEI)
 kesto_stream_bank(SIDE 128 GOP 10)
 
 add_custom_target(kesto_stream_bank DEPENDS ${_bank_files})

@@ -1,0 +1,178 @@
+// The display through its exports on both targets, read back from the host's surface: the
+// surface and its settings, the picture's orientation, the angle from azimuth and rotation
+// offset, zoom, and snapshots of the frame on display.
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include "display_fixture.h"
+#include "kesto/video_client.h"
+#include "message_log.h"
+
+namespace kesto::test {
+namespace {
+
+constexpr unsigned kTarget = 64;
+
+// Whether every target pixel's colour (the fourth byte left out) is expected(row, column);
+// on failure, how many differ and the first few.
+::testing::AssertionResult Shows(const std::vector<uint32_t>& pixels,
+                                 const std::function<uint32_t(unsigned, unsigned)>& expected) {
+    int count = 0;
+    std::string first;
+    for (unsigned row = 0; row < kTarget; ++row) {
+        for (unsigned column = 0; column < kTarget; ++column) {
+            const uint32_t shown = Rgb(pixels[row * kTarget + column]);
+            if (shown != expected(row, column) && ++count <= 4) {
+                first += " (" + std::to_string(row) + "," + std::to_string(column) +
+                         ")=" + std::to_string(shown);
+            }
+        }
+    }
+    if (count == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << count << " pixels differ, first:" << first;
+}
+
+// Halves that are not halves: where the edge between two texels falls exactly on a pixel
+// centre, which of the two that pixel shows is up to rounding inside the runtime (wined3d on
+// llvmpipe rounds otherwise than the software Direct3D). The first kEdge rows or columns of a
+// kSide frame end at kEdgeOnTarget on the target (x = 2c / kTarget - 1 at pixel column c,
+// y = 1 - 2r / kTarget at pixel row r), a third of a pixel from the nearest pixel centre.
+constexpr unsigned kSide = 32;
+constexpr unsigned kEdge = 12;
+const double kEdgeOnTarget = std::sqrt(2.0) * (2.0 * kEdge / kSide - 1.0);
+
+// Frame rows run from left to right on the target, frame columns from top to bottom.
+uint32_t RedLeftOfTheEdge(unsigned, unsigned column) {
+    return 2.0 * column / kTarget - 1.0 < kEdgeOnTarget ? kRed : kBlack;
+}
+uint32_t RedAboveTheEdge(unsigned row, unsigned) {
+    return 1.0 - 2.0 * row / kTarget > -kEdgeOnTarget ? kRed : kBlack;
+}
+
+using Surfaces = DisplayTest;
+
+TEST_F(Surfaces, FollowSizeAndAlphaAndAreKeptWhileNothingChanges) {
+    IDirect3DSurface9* first = Surface();
+    D3DSURFACE_DESC desc = SurfaceDesc(first);
+    EXPECT_EQ(desc.Width, 1024u);
+    EXPECT_EQ(desc.Height, 1024u);
+    EXPECT_EQ(desc.Format, D3DFMT_X8R8G8B8);
+    EXPECT_NE(desc.Usage & D3DUSAGE_RENDERTARGET, 0u);
+    EXPECT_EQ(desc.MultiSampleType, D3DMULTISAMPLE_NONE);
+    EXPECT_EQ(desc.Pool, D3DPOOL_DEFAULT);
+    // Made on the extended device, which shares it with the compositor and does not lock it.
+    D3DLOCKED_RECT locked{};
+    EXPECT_NE(first->LockRect(&locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+    SetSize(1024, 1024);
+    SetAlpha(0);
+    SetNumDesiredSamples(0);
+    EXPECT_EQ(Surface(), first);
+
+    EXPECT_EQ(SetAlpha(1), KESTO_S_OK);
+    EXPECT_EQ(SetSize(320, 200), KESTO_S_OK);
+    desc = SurfaceDesc(Surface());
+    EXPECT_EQ(desc.Format, D3DFMT_A8R8G8B8);
+    EXPECT_EQ(desc.Width, 320u);
+    EXPECT_EQ(desc.Height, 200u);
+}
+
+class Picture : public DisplayTest {
+  protected:
+    void SetUp() override {
+        DisplayTest::SetUp();
+        if (IsSkipped()) return;
+        SetSize(kTarget, kTarget);
+        Surface();
+    }
+};
+
+TEST_F(Picture, ShowsTheFrameTransposedAndTurnedByTheAzimuth) {
+    Deliver(MakeFrame(kSide, [](unsigned row, unsigned) { return row < kEdge ? kRed : kBlack; }),
+            0.0f);
+    EXPECT_TRUE(Shows(RenderAndRead(), RedLeftOfTheEdge));
+    Deliver(
+        MakeFrame(kSide, [](unsigned, unsigned column) { return column < kEdge ? kRed : kBlack; }),
+        0.0f);
+    EXPECT_TRUE(Shows(RenderAndRead(), RedAboveTheEdge));
+    // A quarter turn counter-clockwise takes the first picture's red from the left to the bottom.
+    Deliver(MakeFrame(kSide, [](unsigned row, unsigned) { return row < kEdge ? kRed : kBlack; }),
+            static_cast<float>(std::acos(0.0)));
+    EXPECT_TRUE(Shows(RenderAndRead(), [](unsigned row, unsigned) {
+        return 1.0 - 2.0 * row / kTarget < kEdgeOnTarget ? kRed : kBlack;
+    }));
+}
+
+// Also: a NaN azimuth leaves the picture turned as before, with the new pixels.
+TEST_F(Picture, AzimuthTurnsThePictureAndAnEqualRotationOffsetCancelsIt) {
+    const auto frame = MakeFrame(32, Coordinates);
+    const auto other = MakeFrame(32, [](unsigned row, unsigned) { return row * 0x0101u; });
+    Deliver(frame, 0.0f);
+    const auto straight = RenderAndRead();
+    Deliver(frame, 0.1f);
+    const auto turned = RenderAndRead();
+    EXPECT_NE(turned, straight);
+    Deliver(other, 0.1f);
+    EXPECT_NE(RenderAndRead(), turned);
+    Deliver(frame, std::numeric_limits<float>::quiet_NaN());
+    EXPECT_EQ(RenderAndRead(), turned);
+
+    SetRotationOffset(0.1f);          // the same number as the azimuth, which comes as a float
+    SetRotationOffset(std::nan(""));  // never stored
+    Deliver(frame, 0.1f);
+    EXPECT_EQ(RenderAndRead(), straight);
+}
+
+TEST_F(Picture, ZoomShowsTheCentralPartOfTheFrameAndStaysWithinOneToTen) {
+    const auto frame = MakeFrame(256, Coordinates);
+    for (double zoom : {1.0, 2.0}) {
+        SetCurrentZoomFactor(zoom);
+        Deliver(frame, 0.0f);
+        ExpectZoomedCentre(RenderAndRead(), kTarget, zoom);
+    }
+    const struct {
+        double asked, shown;
+    } clamped[] = {{0.5, 1.0}, {std::nan(""), 1.0}, {50.0, 10.0}, {10.0, 10.0}};
+    for (const auto& c : clamped) {
+        SetCurrentZoomFactor(c.shown);
+        Deliver(frame, 0.0f);
+        const auto expected = RenderAndRead();
+        SetCurrentZoomFactor(c.asked);
+        Deliver(frame, 0.0f);
+        EXPECT_EQ(RenderAndRead(), expected) << c.asked;
+    }
+}
+
+// The snapshot is taken from the texture before the next frame goes in: the frame on display,
+// transposed as on the surface, the fourth byte kept in PNG and blended away in BMP.
+TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
+    ImageFolder folder;
+    constexpr unsigned side = 16;
+    const auto blank = MakeFrame(side, [](unsigned, unsigned) { return 0u; });
+    for (uint32_t fourth : {0x40u, 0xFFu}) {
+        // Texture row 0, column 5 and, to tell the two apart, row 5, column 0.
+        Deliver(MakeFrame(side,
+                          [&](unsigned row, unsigned column) -> uint32_t {
+                              if (row == 0 && column == 5) return fourth << 24 | 0x302010u;
+                              if (row == 5 && column == 0) return 0xFF0A0B0Cu;
+                              return 0xFF000000u;
+                          }),
+                0.0f);
+        const std::string path = folder.Path(fourth == 0xFF ? "frame.bmp" : "frame.png");
+        SaveVideoFrameRawToDisk(path.c_str());
+        Deliver(blank, 0.0f);
+        const Image image = ReadImageFile(path);
+        ASSERT_EQ(image.width, static_cast<int>(side));
+        ASSERT_EQ(image.height, static_cast<int>(side));
+        const uint8_t* shown = image.At(5, 0);
+        EXPECT_EQ(std::vector<uint8_t>(shown, shown + 4),
+                  (std::vector<uint8_t>{0x30, 0x20, 0x10, static_cast<uint8_t>(fourth)}))
+            << path;
+        EXPECT_EQ(image.At(0, 5)[0], 0x0A) << path;
+    }
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
+}
+
+}  // namespace
+}  // namespace kesto::test
