@@ -138,6 +138,8 @@ TEST_F(ExportsTest, SourceConstructionFailuresAreReported) {
 #endif
         {"file:///no/such/dir/rec.bin", "Error starting stream: invalid filename specified in uri"},
         {"FILE://" + dir, "Error starting stream: invalid filename specified in uri"},
+        {"file://" + dir.substr(0, dir.size() - 1),
+         "Error starting stream: invalid filename specified in uri"},
     };
     for (const Case& c : cases) {
         ClearLog();
@@ -164,18 +166,11 @@ TEST_F(ExportsTest, RestartStopsTheFirstStreamBeforeTheSecondStarts) {
     LoopbackServer first;
     std::atomic<bool> firstClosed{false};
     first.Serve([&](LoopbackServer::Socket socket) {
-        // The client half-closes at once (end of file here), so its full close shows only when
-        // a byte can no longer be sent. The server itself never closes first: a close by the
-        // server would end the first stream on its own, with a message of its own.
-        char byte;
-        while (LoopbackServer::ReceiveSome(socket, &byte, 1) > 0) {
-        }
+        // A byte now and then until the client's close makes a send fail. The server never
+        // closes first: that would end the first stream on its own, with a message of its own.
         const uint8_t filler = 0;
         for (int i = 0; i < 1000 && !first.Stopping(); ++i) {
-            if (!LoopbackServer::SendAll(socket, &filler, 1)) {
-                firstClosed.store(true);
-                return;
-            }
+            if (!LoopbackServer::SendAll(socket, &filler, 1)) return firstClosed.store(true);
             std::this_thread::sleep_for(milliseconds(10));
         }
     });
@@ -257,7 +252,7 @@ TEST_F(ExportsTest, AzimuthRecordsAreReadAndMalformedOnesSkipped) {
     for (const auto& unit :
          {typeOnly, InfoRecord(0.25f), hugeSize, shortIdentifier, InfoRecord(7.0f, 25),
           InfoRecord(8.0f, 24, 20), laterMessage, InfoRecord(std::nanf("")), InfoRecord(-1.5f),
-         otherIdentifier, longer}) {
+          otherIdentifier, longer}) {
         decoder.QueueSei(unit.data(), static_cast<int>(unit.size()));
     }
     StreamOneChunk();
