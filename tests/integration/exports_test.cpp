@@ -190,15 +190,13 @@ TEST_F(ExportsTest, RestartStopsTheFirstStreamBeforeTheSecondStarts) {
     DestroyClient();
 }
 
-TEST_F(ExportsTest, MissingLibraryIsReportedByTheWorker) {
+TEST_F(ExportsTest, MissingLibraryOrExportIsNamedAndTheNextUseRetries) {
     SetDecoderLibrarySetting(NoSuchLibraryPath().c_str());
     StreamOneChunk(KESTO_MESSAGE_EXCEPTION, MissingLibraryMessage(NoSuchLibraryPath()));
-}
-
-TEST_F(ExportsTest, MissingExportIsNamedAndTheNextUseRetries) {
     SetDecoderLibrarySetting(INCOMPLETE_DECODER_PATH);
-    server.Serve([](LoopbackServer::Socket) {});
-    ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
+    LoopbackServer incomplete;
+    incomplete.Serve([](LoopbackServer::Socket) {});
+    ASSERT_EQ(StartServerStream("cam", incomplete.Uri().c_str()), KESTO_S_OK);
     ASSERT_TRUE(WaitFor([](const std::vector<LoggedMessage>& all) {
         for (const auto& m : all) {
             if (m.code == KESTO_MESSAGE_EXCEPTION &&
@@ -210,7 +208,7 @@ TEST_F(ExportsTest, MissingExportIsNamedAndTheNextUseRetries) {
         }
         return false;
     })) << Describe();
-    server.Join();
+    incomplete.Join();
 
     // A failed binding leaves nothing bound: with the complete decoder the next stream works.
     SetDecoderLibrarySetting(TEST_DECODER_PATH);
