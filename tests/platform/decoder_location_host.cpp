@@ -19,7 +19,9 @@ std::atomic<int> azimuths{0};
 void KESTO_CALL OnMessage(int32_t code, const char* text, int64_t) {
     if (text != nullptr) std::printf("message %d: %s\n", code, text);
 }
-void KESTO_CALL OnAzimuth(double) { ++azimuths; }
+void KESTO_CALL OnAzimuth(double) {
+    ++azimuths;
+}
 
 template <typename Fn>
 Fn Export(HMODULE client, const char* name) {

@@ -2,7 +2,6 @@
 // texts, per platform backend.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <thread>
 
@@ -102,17 +101,6 @@ TEST(DynamicLibrary, FailuresCarryTheSystemsText) {
               std::string::npos)
         << LastLoaderErrorText();
     FreeDynamicLibrary(system);
-}
-
-TEST(FileSystem, OnlyExistingFilesCount) {
-    const std::string dir = ::testing::TempDir();
-    const std::string file = dir + "file_system_test.bin";
-    std::ofstream(file, std::ios::binary) << "x";
-    EXPECT_TRUE(IsExistingFile(file));
-    EXPECT_FALSE(IsExistingFile(dir));
-    EXPECT_FALSE(IsExistingFile(dir.substr(0, dir.size() - 1)));  // without the separator
-    EXPECT_FALSE(IsExistingFile(file + ".missing"));
-    EXPECT_FALSE(IsExistingFile(""));
 }
 
 }  // namespace

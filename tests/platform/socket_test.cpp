@@ -3,8 +3,8 @@
 // down. (Data, resolving and the close: through the exports, in the integration tests.)
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -33,23 +33,35 @@ class SocketTest : public ::testing::Test {
         SocketCleanup();
     }
 
-    // A socket for the first address of 127.0.0.1:port.
-    SocketHandle Open(uint16_t port, AddressList& addresses) {
+    // A socket for 127.0.0.1:port, resolved into `addresses`.
+    SocketHandle Open(uint16_t port) {
         EXPECT_EQ(addresses.Resolve("127.0.0.1", std::to_string(port)), 0);
         EXPECT_FALSE(addresses.Entries().empty());
         const ResolvedAddress& entry = addresses.Entries().front();
-        const SocketHandle socket = OpenSocket(entry.family, entry.socketType, entry.protocol);
-        EXPECT_NE(socket, kInvalidSocket);
-        opened.push_back(socket);
-        return socket;
+        opened.push_back(OpenSocket(entry.family, entry.socketType, entry.protocol));
+        EXPECT_NE(opened.back(), kInvalidSocket);
+        return opened.back();
+    }
+    // Starts `call` on `socket` in another thread; false when it returned within 300 ms.
+    // Otherwise shuts the socket down, which must end the call at once with a failure.
+    bool ShutdownEnds(SocketHandle socket, std::function<long()> call) {
+        auto done = std::async(std::launch::async, std::move(call));
+        if (done.wait_for(milliseconds(300)) == std::future_status::ready) return false;
+        ShutdownBoth(socket);
+        EXPECT_EQ(done.wait_for(milliseconds(2000)), std::future_status::ready)
+            << "still waiting 2 s after the shutdown";
+        if (done.wait_for(milliseconds(30000)) == std::future_status::ready) {
+            EXPECT_LE(done.get(), 0);
+        }
+        return true;
     }
 
+    AddressList addresses;
     std::vector<SocketHandle> opened;
 };
 
 TEST_F(SocketTest, RefusedConnectionFailsWithTheSystemsErrorNumber) {
-    AddressList addresses;
-    const SocketHandle socket = Open(test::UnusedLoopbackPort(), addresses);
+    const SocketHandle socket = Open(test::UnusedLoopbackPort());
     EXPECT_FALSE(ConnectSocket(socket, addresses.Entries().front()));
     EXPECT_EQ(LastSocketError(), kConnectionRefused);
 }
@@ -59,56 +71,26 @@ TEST_F(SocketTest, ShutdownEndsAReceiveWaitingInAnotherThread) {
     server.Serve([&server](LoopbackServer::Socket) {
         while (!server.Stopping()) std::this_thread::sleep_for(milliseconds(5));
     });
-    AddressList addresses;
-    const SocketHandle socket = Open(server.Port(), addresses);
+    const SocketHandle socket = Open(server.Port());
     ASSERT_TRUE(ConnectSocket(socket, addresses.Entries().front())) << LastSocketError();
-
-    std::promise<long> result;
-    std::thread receiver([&] {
+    EXPECT_TRUE(ShutdownEnds(socket, [socket] {
         char byte;
-        result.set_value(Receive(socket, &byte, 1));
-    });
-    auto done = result.get_future();
-    EXPECT_EQ(done.wait_for(milliseconds(200)), std::future_status::timeout);
-    const auto start = std::chrono::steady_clock::now();
-    ShutdownBoth(socket);
-    const bool ended = done.wait_for(milliseconds(2000)) == std::future_status::ready;
-    EXPECT_TRUE(ended);
-    if (ended) {
-        EXPECT_LE(done.get(), 0);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2000));
-    }
-    receiver.join();
+        return Receive(socket, &byte, 1);
+    }));
 }
 
 // A listener whose accept queue is full drops further connection requests on Linux (and so
 // under Wine, whose sockets are Linux sockets): the client's connect waits for the system's
-// time-out, tens of seconds, unless it is ended.
+// time-out, tens of seconds, unless it is ended. Connections taken into the queue (or refused
+// where the system refuses instead of dropping) fill it for the next attempt.
 TEST_F(SocketTest, ShutdownEndsAConnectWaitingInAnotherThread) {
     LoopbackServer full(0);
-    AddressList addresses;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const SocketHandle socket = Open(full.Port(), addresses);
-        std::promise<bool> result;
-        auto done = result.get_future();
-        std::thread connector(
-            [&] { result.set_value(ConnectSocket(socket, addresses.Entries().front())); });
-        if (done.wait_for(milliseconds(300)) == std::future_status::ready) {
-            // Taken into the queue (or refused where the system refuses instead of dropping):
-            // it fills the queue for the next attempt.
-            connector.join();
-            continue;
-        }
-        const auto start = std::chrono::steady_clock::now();
-        ShutdownBoth(socket);
-        const bool ended = done.wait_for(milliseconds(3000)) == std::future_status::ready;
-        EXPECT_TRUE(ended) << "connect still waiting 3 s after the shutdown";
-        if (ended) {
-            EXPECT_FALSE(done.get());
-            EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(3000));
-        }
-        connector.join();
-        return;
+        const SocketHandle socket = Open(full.Port());
+        const ResolvedAddress entry = addresses.Entries().front();
+        if (ShutdownEnds(socket,
+                         [socket, entry] { return ConnectSocket(socket, entry) ? 1L : 0L; }))
+            return;
     }
     GTEST_SKIP() << "every connection was taken at once: no connect could be made to wait";
 }

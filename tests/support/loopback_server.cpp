@@ -9,8 +9,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 #include <chrono>
@@ -49,15 +47,7 @@ Socket AcceptConnection(Socket listener) {
     return ::accept(listener, nullptr, nullptr);
 }
 long SendSome(Socket socket, const uint8_t* bytes, std::size_t size) {
-    const int chunk = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
-    return ::send(socket, reinterpret_cast<const char*>(bytes), chunk, 0);
-}
-bool Interrupted() {
-    return false;
-}
-long ReceiveOnce(Socket socket, void* buffer, std::size_t capacity) {
-    const int chunk = capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity);
-    return ::recv(socket, static_cast<char*>(buffer), chunk, 0);
+    return ::send(socket, reinterpret_cast<const char*>(bytes), static_cast<int>(size), 0);
 }
 #else
 constexpr Socket kNoSocket = ~Socket{0};
@@ -79,16 +69,6 @@ Socket AcceptConnection(Socket listener) {
 }
 long SendSome(Socket socket, const uint8_t* bytes, std::size_t size) {
     return static_cast<long>(::send(static_cast<int>(socket), bytes, size, MSG_NOSIGNAL));
-}
-bool Interrupted() {
-    return errno == EINTR;
-}
-long ReceiveOnce(Socket socket, void* buffer, std::size_t capacity) {
-    ssize_t n;
-    do {
-        n = ::recv(static_cast<int>(socket), buffer, capacity, 0);
-    } while (n < 0 && errno == EINTR);
-    return static_cast<long>(n);
 }
 #endif
 
@@ -143,16 +123,11 @@ bool LoopbackServer::SendAll(Socket socket, const void* data, std::size_t size) 
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (size > 0) {
         const long sent = SendSome(socket, bytes, size);
-        if (sent < 0 && Interrupted()) continue;
         if (sent <= 0) return false;
         bytes += sent;
         size -= static_cast<std::size_t>(sent);
     }
     return true;
-}
-
-long LoopbackServer::ReceiveSome(Socket socket, void* buffer, std::size_t capacity) {
-    return ReceiveOnce(socket, buffer, capacity);
 }
 
 bool LoopbackServer::SendPackets(Socket socket, const std::vector<std::vector<uint8_t>>& packets,

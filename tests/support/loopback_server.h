@@ -38,8 +38,6 @@ class LoopbackServer {
 
     // Writes all bytes; false when the peer is gone.
     static bool SendAll(Socket socket, const void* data, std::size_t size);
-    // One receive call: bytes received, 0 at end of stream, < 0 on failure.
-    static long ReceiveSome(Socket socket, void* buffer, std::size_t capacity);
     // Sends packets one write each, with a pause between, until done or stopping.
     bool SendPackets(Socket socket, const std::vector<std::vector<uint8_t>>& packets,
                      int pauseMs) const;

@@ -17,23 +17,20 @@ std::vector<double> azimuths;
 
 void KESTO_CALL OnMessage(int32_t code, const char* text, int64_t timeMs) {
     std::lock_guard<std::mutex> guard(lock);
-    messages.push_back({code, text != nullptr ? text : "", text != nullptr, timeMs});
+    messages.push_back({code, text != nullptr ? text : "", timeMs});
     changed.notify_all();
 }
 
-}  // namespace
-
-void RecordMessage(int32_t code, const char* text, int64_t timeMs) {
-    OnMessage(code, text, timeMs);
-}
-
-namespace {
 void KESTO_CALL OnAzimuth(double azimuth) {
     std::lock_guard<std::mutex> guard(lock);
     azimuths.push_back(azimuth);
     changed.notify_all();
 }
 }  // namespace
+
+void RecordMessage(int32_t code, const char* text, int64_t timeMs) {
+    OnMessage(code, text, timeMs);
+}
 
 void InstallRecordingCallbacks() {
     SetCallbackFunc(&OnMessage);

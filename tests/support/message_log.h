@@ -13,7 +13,6 @@ namespace kesto::test {
 struct LoggedMessage {
     int32_t code;
     std::string text;  // empty for a null text
-    bool hasText;
     int64_t timeMs;
 };
 

@@ -15,18 +15,13 @@ namespace {
 
 struct State {
     std::mutex lock;
-    std::deque<std::vector<uint8_t>> queuedSei;
-    std::deque<std::vector<uint8_t>> queuedFrames;
-    std::deque<std::vector<uint8_t>> pendingSei;
-    std::deque<std::vector<uint8_t>> pendingFrames;
-    std::vector<uint8_t> current;  // the bytes last handed out
-#if defined(TEST_DECODER_DECOY_TEXT)  // planted where the client must never look
-    std::string failInitText = TEST_DECODER_DECOY_TEXT;
-    bool failInit = true;
-#else
-    std::string failInitText;
-    bool failInit = false;
+    std::deque<std::vector<uint8_t>> queuedSei, queuedFrames, pendingSei, pendingFrames;
+    std::vector<uint8_t> current;      // the bytes last handed out
+#if !defined(TEST_DECODER_DECOY_TEXT)  // a decoy is planted where the client must never look
+#define TEST_DECODER_DECOY_TEXT ""
 #endif
+    std::string failInitText = TEST_DECODER_DECOY_TEXT;
+    bool failInit = !failInitText.empty();
     std::string lastError;
     DecoderLoggerCallback logger = nullptr;
     int initCount = 0;
@@ -81,14 +76,10 @@ KESTO_DECODER_EXPORT void DecoderOnNewData(const uint8_t*, int size, int) {
     std::lock_guard<std::mutex> guard(s.lock);
     ++s.chunkCount;
     s.bytesFed += size;
-    while (!s.queuedSei.empty()) {
-        s.pendingSei.push_back(std::move(s.queuedSei.front()));
-        s.queuedSei.pop_front();
-    }
-    while (!s.queuedFrames.empty()) {
-        s.pendingFrames.push_back(std::move(s.queuedFrames.front()));
-        s.queuedFrames.pop_front();
-    }
+    s.pendingSei.insert(s.pendingSei.end(), s.queuedSei.begin(), s.queuedSei.end());
+    s.pendingFrames.insert(s.pendingFrames.end(), s.queuedFrames.begin(), s.queuedFrames.end());
+    s.queuedSei.clear();
+    s.queuedFrames.clear();
 }
 
 KESTO_DECODER_EXPORT bool DecoderGetSeiNAL(const uint8_t** data, int* size) {
@@ -139,12 +130,6 @@ KESTO_DECODER_EXPORT void TestDecoderQueueSei(const uint8_t* data, int size) {
 KESTO_DECODER_EXPORT void TestDecoderQueueFrame(int size, uint8_t fill) {
     std::lock_guard<std::mutex> guard(state().lock);
     state().queuedFrames.emplace_back(static_cast<std::size_t>(size), fill);
-}
-
-// A frame with the given bytes, for tests that check what the display makes of its pixels.
-KESTO_DECODER_EXPORT void TestDecoderQueueFrameBytes(const uint8_t* data, int size) {
-    std::lock_guard<std::mutex> guard(state().lock);
-    state().queuedFrames.emplace_back(data, data + size);
 }
 
 KESTO_DECODER_EXPORT void TestDecoderLog(int level, const char* text) {

@@ -39,10 +39,6 @@ class TestDecoderControl {
     void QueueFrame(int size, uint8_t fill) const {
         Function<void(int, uint8_t)>("TestDecoderQueueFrame")(size, fill);
     }
-    void QueueFrame(const std::vector<uint8_t>& bytes) const {
-        Function<void(const uint8_t*, int)>("TestDecoderQueueFrameBytes")(
-            bytes.data(), static_cast<int>(bytes.size()));
-    }
     // Sends a message through the logger callback the client registered.
     void Log(int level, const char* text) const {
         Function<void(int, const char*)>("TestDecoderLog")(level, text);

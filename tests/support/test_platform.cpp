@@ -21,27 +21,24 @@ void SetDecoderLibrarySetting(const char* path) {
                     value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
-std::string MissingLibraryMessage(const std::string& path) {
-    // ERROR_MOD_NOT_FOUND's text from the system, "\r\n" and all, as the client passes it on.
+// The system's text for an error code, "\r\n" and all, as the client passes it on.
+std::string SystemText(DWORD code) {
     char* text = nullptr;
     FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, ERROR_MOD_NOT_FOUND, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-        reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    const std::string message = "Unable to load " + path + ": " + (text != nullptr ? text : "");
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
+        nullptr);
+    const std::string message = text != nullptr ? text : "";
     LocalFree(text);
     return message;
 }
 
+std::string MissingLibraryMessage(const std::string& path) {
+    return "Unable to load " + path + ": " + SystemText(ERROR_MOD_NOT_FOUND);
+}
+
 std::string MissingSymbolText(const std::string&) {
-    char* text = nullptr;
-    FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, ERROR_PROC_NOT_FOUND, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-        reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    const std::string message = text != nullptr ? text : "";
-    LocalFree(text);
-    return message;
+    return SystemText(ERROR_PROC_NOT_FOUND);
 }
 
 std::string NoSuchLibraryPath() {

@@ -68,14 +68,10 @@ Received Receive(const camsim::Faults& faults, std::size_t limit) {
     camsim::Server server(options);
     server.Start();
     const int client = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(server.Port());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{AF_INET, htons(server.Port()), {htonl(INADDR_LOOPBACK)}, {}};
     Received got;
-    if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         got.end = errno;
-    }
     uint8_t buffer[4096];
     pollfd readable{client, POLLIN, 0};
     while (got.end == 0 && got.bytes.size() < limit && poll(&readable, 1, 700) == 1) {

@@ -9,23 +9,17 @@
 #include <regex>
 #include <string>
 
-#define STB_IMAGE_IMPLEMENTATION
-#define STB_IMAGE_STATIC
-#include <stb/stb_image.h>
+#include "pictures.h"
 
 namespace {
 
-// Colour at (row, column) of an image file read with stb_image, within 24 of `expected`.
+// Colour at (row, column) of a 256 x 256 image file, within 24 of `expected`.
 void ExpectColour(const std::string& path, int row, int column, std::vector<int> expected) {
-    int width = 0, height = 0, channels = 0;
-    unsigned char* data = stbi_load(path.c_str(), &width, &height, &channels, 3);
-    ASSERT_NE(data, nullptr) << path;
-    EXPECT_EQ(width, 256) << path;
-    EXPECT_EQ(height, 256) << path;
-    const unsigned char* p = data + (static_cast<std::size_t>(row) * width + column) * 3;
+    const kesto::test::Image image = kesto::test::ReadImageFile(path);
+    ASSERT_EQ(image.width * image.height, 256 * 256) << path;
     for (int k = 0; k < 3; ++k)
-        EXPECT_NEAR(p[k], expected[k], 24) << path << " " << row << "," << column;
-    stbi_image_free(data);
+        EXPECT_NEAR(image.At(row, column)[k], expected[k], 24)
+            << path << " " << row << "," << column;
 }
 
 // The picture on display is the frame transposed (frame row r, column c at image row c,

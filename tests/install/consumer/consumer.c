@@ -16,15 +16,11 @@
 #include <time.h>
 
 static atomic_int decoderLoaded;
-static atomic_int streamStarted;
 
 static void KESTO_CALL OnMessage(int32_t code, const char* text, int64_t timeMs) {
     (void)timeMs;
     if (text == NULL) return;
     printf("message %d: %s\n", (int)code, text);
-    if (code == KESTO_MESSAGE_STATUS && strcmp(text, "Stream started") == 0) {
-        atomic_store(&streamStarted, 1);
-    }
     if (strncmp(text, "DecoderLib Initialized", 22) == 0) atomic_store(&decoderLoaded, 1);
 }
 
@@ -54,7 +50,6 @@ int main(void) {
     close(listener);
     DestroyClient();
     SetCallbackFunc(NULL);
-    if (!atomic_load(&streamStarted)) return 3;
     if (!atomic_load(&decoderLoaded)) return 4;
     puts("consumer: ok");
     return 0;
