@@ -2,6 +2,7 @@
 // surface and its settings, the picture's orientation, the angle from azimuth and rotation
 // offset, zoom, and snapshots of the frame on display.
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <string>
@@ -145,11 +146,17 @@ TEST_F(Picture, ZoomShowsTheCentralPartOfTheFrameAndStaysWithinOneToTen) {
 }
 
 // The snapshot is taken from the texture before the next frame goes in: the frame on display,
-// transposed as on the surface, the fourth byte kept in PNG and blended away in BMP.
+// transposed as on the surface, the fourth byte kept in PNG and blended away in a 24-bit BMP.
+// The extension, in any case, chooses the format, any other writes nothing; only the last
+// request before a frame counts; a file that cannot be written is reported with its path.
 TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
     ImageFolder folder;
     constexpr unsigned side = 16;
     const auto blank = MakeFrame(side, [](unsigned, unsigned) { return 0u; });
+    auto snap = [&](const std::string& name) {
+        SaveVideoFrameRawToDisk(folder.Path(name).c_str());
+        Deliver(blank, 0.0f);
+    };
     for (uint32_t fourth : {0x40u, 0xFFu}) {
         // Texture row 0, column 5 and, to tell the two apart, row 5, column 0.
         Deliver(MakeFrame(side,
@@ -159,19 +166,33 @@ TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
                               return 0xFF000000u;
                           }),
                 0.0f);
-        const std::string path = folder.Path(fourth == 0xFF ? "frame.bmp" : "frame.png");
-        SaveVideoFrameRawToDisk(path.c_str());
-        Deliver(blank, 0.0f);
-        const Image image = ReadImageFile(path);
+        const std::string name = fourth == 0xFF ? "frame.Bmp" : "frame.PNG";
+        SaveVideoFrameRawToDisk(folder.Path("replaced.png").c_str());
+        snap(name);
+        const Image image = ReadImageFile(folder.Path(name));
         ASSERT_EQ(image.width, static_cast<int>(side));
         ASSERT_EQ(image.height, static_cast<int>(side));
         const uint8_t* shown = image.At(5, 0);
         EXPECT_EQ(std::vector<uint8_t>(shown, shown + 4),
                   (std::vector<uint8_t>{0x30, 0x20, 0x10, static_cast<uint8_t>(fourth)}))
-            << path;
-        EXPECT_EQ(image.At(0, 5)[0], 0x0A) << path;
+            << name;
+        EXPECT_EQ(image.At(0, 5)[0], 0x0A) << name;
+        std::ifstream file(folder.Path(name), std::ios::binary);
+        std::string head(30, '\0');
+        file.read(&head[0], 30);
+        // The BMP's information header is 40 bytes long, its pixels 24 bits.
+        EXPECT_EQ(fourth == 0xFF ? head.substr(0, 2) + head[14] + head[28] : head.substr(0, 4),
+                  fourth == 0xFF ? "BM\x28\x18" : "\x89PNG");
     }
-    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
+    for (const char* name : {"photo.jpg", "trailing.", "no/frame.png", "no/frame.bmp"}) snap(name);
+    for (const char* name : {"photo.jpg", "trailing.", "replaced.png"}) {
+        EXPECT_FALSE(std::ifstream(folder.Path(name)).good()) << name;
+    }
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR, "Write png format encountered an error. Failed "
+                                                "to write to: " + folder.Path("no/frame.png")));
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR, "Write bitmap encountered an error. Failed to "
+                                                "write to: " + folder.Path("no/frame.bmp")));
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 2u) << Describe();
 }
 
 }  // namespace

@@ -55,6 +55,9 @@ TEST_F(RendererManager, MultisamplingNeedsTheExtendedObjectAndSupport) {
     EXPECT_EQ(soft_d3d9::CallCount("CheckDeviceMultiSampleType"), 0u);
     EXPECT_FALSE(soft_d3d9::CreatedDevices()[0].extended);
     EXPECT_TRUE(soft_d3d9::CreatedRenderTargets()[0].lockable);
+    soft_d3d9::LoseDevices();  // noticed on the plain device too
+    Surface();
+    EXPECT_EQ(soft_d3d9::CreatedDevices().size(), 2u);
 }
 
 TEST_F(RendererManager, SetAdapterFollowsTheMonitorUnderThePoint) {
@@ -71,7 +74,9 @@ TEST_F(RendererManager, SetAdapterFollowsTheMonitorUnderThePoint) {
 }
 
 TEST_F(RendererManager, ALostDeviceIsRebuiltByTheCallThatNoticesIt) {
-    Surface();
+    IDirect3DSurface9* first = Surface();
+    soft_d3d9::SetDeviceState(S_PRESENT_OCCLUDED);  // a status, not a loss
+    EXPECT_EQ(Surface(), first);
     soft_d3d9::LoseDevices();
     Surface();
     EXPECT_EQ(soft_d3d9::CreatedDevices().size(), 2u);

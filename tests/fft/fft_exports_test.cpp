@@ -111,30 +111,6 @@ TEST_P(FftrAccuracy, MatchesNaiveDftOfRandomInput) {
 INSTANTIATE_TEST_SUITE_P(Lengths, FftrAccuracy,
                          ::testing::Values(2, 4, 6, 10, 12, 256, 1000, 4096, 65536));
 
-// Each thread makes, uses and frees its own configuration, as hosts do.
-TEST(FftrThreads, ConfigurationsOnTwoThreadsGiveTheSameResultsAsAlone) {
-    std::vector<int32_t> lengths{4096, 1000};
-    std::vector<std::vector<double>> inputs, alone;
-    for (int32_t nfft : lengths) {
-        inputs.push_back(RandomSignal(nfft, static_cast<uint64_t>(nfft) + 5u));
-        alone.push_back(Transform(MakeConfig(nfft).get(), inputs.back()));
-    }
-    int same[2] = {0, 0};
-    auto run = [&](std::size_t job) {
-        Config cfg = MakeConfig(lengths[job]);
-        std::vector<double> freq(inputs[job].size() + 2);
-        for (int i = 0; i < 200; ++i) {
-            FFTR(cfg.get(), inputs[job].data(), freq.data());
-            same[job] += freq == alone[job];
-        }
-    };
-    std::thread a(run, 0), b(run, 1);
-    a.join();
-    b.join();
-    EXPECT_EQ(same[0], 200);
-    EXPECT_EQ(same[1], 200);
-}
-
 // Threads of this process: from /proc, or from a Toolhelp snapshot on Windows.
 int ProcessThreads() {
     int count = 0;
@@ -159,36 +135,23 @@ int ProcessThreads() {
 }
 
 // Short transforms stay on the calling thread: no OpenMP worker is started (which would spin
-// after the call), and the host's own team setting on that thread is left as it was.
-TEST(FftrTeam, ShortTransformsStartNoWorkersAndKeepTheHostsTeamSize) {
-    std::thread host([] {
-        omp_set_num_threads(4);
-        const int before = ProcessThreads();
-        for (int32_t nfft : {256, 4096, 32768}) {
-            Config cfg = MakeConfig(nfft);
-            const std::vector<double> x = RandomSignal(nfft, 7);
-            for (int i = 0; i < 3; ++i) Transform(cfg.get(), x);
-        }
-        EXPECT_EQ(ProcessThreads(), before);
-        EXPECT_EQ(omp_get_max_threads(), 4);
-    });
-    host.join();
-}
-
-// Long transforms do get the team: the policy must not turn the parallel build off.
-TEST(FftrTeam, LongTransformsRunOnTheTeam) {
-    // Under ThreadSanitizer the suite keeps OpenMP to one thread (its runtime is not
-    // instrumented); starting a team here would read as races.
-    if (std::getenv("OMP_NUM_THREADS") != nullptr) GTEST_SKIP() << "OMP_NUM_THREADS is set";
-    std::thread host([] {
-        omp_set_num_threads(2);
-        const int before = ProcessThreads();
-        Config cfg = MakeConfig(1 << 20);
-        Transform(cfg.get(), RandomSignal(1 << 20, 9));
-        EXPECT_GT(ProcessThreads(), before);
-        EXPECT_EQ(omp_get_max_threads(), 2);
-    });
-    host.join();
+// after the call). Long ones do get the team: the policy must not turn the parallel build off.
+// Either way the host's own team setting on that thread is left as it was. Under
+// ThreadSanitizer the suite keeps OpenMP to one thread (its runtime is not instrumented), so
+// the long case is left out there.
+TEST(FftrTeam, OnlyLongTransformsStartWorkersAndTheHostsTeamSizeIsKept) {
+    const bool oneThread = std::getenv("OMP_NUM_THREADS") != nullptr;
+    for (const int32_t nfft : {256, 4096, 32768, 1 << 20}) {
+        if (nfft > 32768 && oneThread) continue;
+        std::thread host([nfft] {
+            omp_set_num_threads(3);
+            const int before = ProcessThreads();
+            Transform(MakeConfig(nfft).get(), RandomSignal(nfft, 7));
+            EXPECT_EQ(ProcessThreads() > before, nfft > 32768) << nfft;
+            EXPECT_EQ(omp_get_max_threads(), 3);
+        });
+        host.join();
+    }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@ void SoftD3D9Test::TearDown() {
     EXPECT_EQ(LiveObjects(), 0u) << DescribeLiveObjects();
 }
 
-Ref<IDirect3DDevice9> SoftD3D9Test::MakeDevice(bool extended) {
+Ref<IDirect3DDevice9> SoftD3D9Test::MakeDevice() {
     D3DPRESENT_PARAMETERS parameters{};
     parameters.BackBufferWidth = 1;
     parameters.BackBufferHeight = 1;
@@ -17,24 +17,13 @@ Ref<IDirect3DDevice9> SoftD3D9Test::MakeDevice(bool extended) {
     HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234));
     const DWORD flags =
         D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_MULTITHREADED | D3DCREATE_FPU_PRESERVE;
-    IDirect3DDevice9* device = nullptr;
-    if (extended) {
-        IDirect3D9Ex* d3d = nullptr;
-        EXPECT_EQ(Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d), S_OK);
-        if (d3d == nullptr) return nullptr;
-        IDirect3DDevice9Ex* deviceEx = nullptr;
-        EXPECT_EQ(
-            d3d->CreateDeviceEx(0, D3DDEVTYPE_HAL, window, flags, &parameters, nullptr, &deviceEx),
-            S_OK);
-        d3d->Release();
-        device = deviceEx;
-    } else {
-        IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        EXPECT_NE(d3d, nullptr);
-        if (d3d == nullptr) return nullptr;
-        EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, flags, &parameters, &device), S_OK);
-        d3d->Release();
-    }
+    IDirect3D9Ex* d3d = nullptr;
+    EXPECT_EQ(Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d), S_OK);
+    if (d3d == nullptr) return nullptr;
+    IDirect3DDevice9Ex* device = nullptr;
+    EXPECT_EQ(d3d->CreateDeviceEx(0, D3DDEVTYPE_HAL, window, flags, &parameters, nullptr, &device),
+              S_OK);
+    d3d->Release();
     return Ref<IDirect3DDevice9>(device);
 }
 

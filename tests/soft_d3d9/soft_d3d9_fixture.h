@@ -36,8 +36,8 @@ class SoftD3D9Test : public ::testing::Test {
     void SetUp() override { Reset(); }
     void TearDown() override;
 
-    // A device on an extended (or plain) Direct3D object, made the way the display makes it.
-    Ref<IDirect3DDevice9> MakeDevice(bool extended = true);
+    // A device on an extended Direct3D object, made the way the display makes it.
+    Ref<IDirect3DDevice9> MakeDevice();
     Ref<IDirect3DSurface9> MakeTarget(IDirect3DDevice9* device, UINT width, UINT height,
                                       D3DFORMAT format = D3DFMT_X8R8G8B8, BOOL lockable = FALSE);
     // A managed texture filled with texel(column, row).

@@ -1,21 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <utility>
+
 #include "stream/stream_uri.h"
 
 namespace kesto {
 namespace {
 
-TEST(StreamScheme, LowerCasesTheSchemeAndRejectsUrisWithoutSeparator) {
-    EXPECT_EQ(StreamScheme("TCP://host"), "tcp");
-    EXPECT_EQ(StreamScheme("Tcp://host"), "tcp");
-    EXPECT_EQ(StreamScheme("FiLe:///a"), "file");
-    EXPECT_EQ(StreamScheme("udp://x"), "udp");
-    EXPECT_EQ(StreamScheme("://x"), "");
-    EXPECT_EQ(StreamScheme(":/"), std::nullopt);
-    EXPECT_EQ(StreamScheme("tcp:/host"), std::nullopt);
-    EXPECT_EQ(StreamScheme(""), std::nullopt);
-    // The first "://" ends the scheme.
-    EXPECT_EQ(StreamScheme("a://b://c"), "a");
+TEST(StreamScheme, LowerCasesTheSchemeUpToTheFirstSeparatorAndRejectsUrisWithout) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"TCP://host", "tcp"}, {"FiLe:///a", "file"},   {"udp://x", "udp"},
+        {"://x", ""},          {":/", std::nullopt},    {"tcp:/host", std::nullopt},
+        {"", std::nullopt},    {"a://b://c", "a"}};
+    for (const auto& [uri, scheme] : cases) EXPECT_EQ(StreamScheme(uri), scheme) << uri;
 }
 
 TEST(SplitTcpUri, TakesHostAndPortWithoutInterpretingTheRest) {
