@@ -1,6 +1,8 @@
 #include "display_fixture.h"
 
+#include <cmath>
 #include <cstring>
+#include <string>
 
 #include "display/display_manager.h"
 #include "kesto/video_client.h"
@@ -12,6 +14,21 @@
 #endif
 
 namespace kesto::test {
+
+::testing::AssertionResult Shows(const std::vector<uint32_t>& pixels,
+                                 const std::function<uint32_t(unsigned, unsigned)>& expected) {
+    const auto side = static_cast<unsigned>(std::lround(std::sqrt(pixels.size())));
+    int count = 0;
+    std::string first;
+    for (unsigned i = 0; i < pixels.size(); ++i) {
+        if (Rgb(pixels[i]) != expected(i / side, i % side) && ++count <= 4) {
+            first += " (" + std::to_string(i / side) + "," + std::to_string(i % side) +
+                     ")=" + std::to_string(Rgb(pixels[i]));
+        }
+    }
+    if (count == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << count << " pixels differ, first:" << first;
+}
 
 D3DSURFACE_DESC SurfaceDesc(IDirect3DSurface9* surface) {
     D3DSURFACE_DESC description = {};

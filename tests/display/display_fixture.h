@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,11 @@ constexpr uint32_t kBlack = 0x000000u;
 inline uint32_t Rgb(uint32_t pixel) {
     return pixel & 0xFFFFFFu;
 }
+
+// Whether every pixel's colour (the fourth byte left out) of a square target is
+// expected(row, column); on failure, how many differ and the first few.
+::testing::AssertionResult Shows(const std::vector<uint32_t>& pixels,
+                                 const std::function<uint32_t(unsigned, unsigned)>& expected);
 
 // A surface's pixels, row by row, read back with GetRenderTargetData into system memory.
 std::vector<uint32_t> ReadBack(IDirect3DSurface9* surface);

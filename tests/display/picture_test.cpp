@@ -16,25 +16,6 @@ namespace {
 
 constexpr unsigned kTarget = 64;
 
-// Whether every target pixel's colour (the fourth byte left out) is expected(row, column);
-// on failure, how many differ and the first few.
-::testing::AssertionResult Shows(const std::vector<uint32_t>& pixels,
-                                 const std::function<uint32_t(unsigned, unsigned)>& expected) {
-    int count = 0;
-    std::string first;
-    for (unsigned row = 0; row < kTarget; ++row) {
-        for (unsigned column = 0; column < kTarget; ++column) {
-            const uint32_t shown = Rgb(pixels[row * kTarget + column]);
-            if (shown != expected(row, column) && ++count <= 4) {
-                first += " (" + std::to_string(row) + "," + std::to_string(column) +
-                         ")=" + std::to_string(shown);
-            }
-        }
-    }
-    if (count == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << count << " pixels differ, first:" << first;
-}
-
 // Halves that are not halves: where the edge between two texels falls exactly on a pixel
 // centre, which of the two that pixel shows is up to rounding inside the runtime (wined3d on
 // llvmpipe rounds otherwise than the software Direct3D). The first kEdge rows or columns of a

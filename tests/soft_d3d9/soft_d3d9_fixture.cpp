@@ -56,12 +56,17 @@ Ref<IDirect3DTexture9> SoftD3D9Test::MakeTexture(IDirect3DDevice9* device, UINT 
     return Ref<IDirect3DTexture9>(texture);
 }
 
-void SoftD3D9Test::DrawStrip(IDirect3DDevice9* device, const Vertex (&vertices)[4], DWORD format,
-                             IDirect3DTexture9* texture) {
+void SoftD3D9Test::DrawQuad(IDirect3DDevice9* device, float left, float top, float right,
+                           float bottom, IDirect3DTexture9* texture) {
+    const DWORD white = 0xFFFFFFFFu;
+    const Vertex vertices[4] = {{left, top, 0, white, 0, 0},
+                                {right, top, 0, white, 1, 0},
+                                {left, bottom, 0, white, 0, 1},
+                                {right, bottom, 0, white, 1, 1}};
     IDirect3DVertexBuffer9* buffer = nullptr;
-    ASSERT_EQ(
-        device->CreateVertexBuffer(sizeof vertices, 0, format, D3DPOOL_DEFAULT, &buffer, nullptr),
-        S_OK);
+    ASSERT_EQ(device->CreateVertexBuffer(sizeof vertices, 0, kVertexFormat, D3DPOOL_DEFAULT,
+                                         &buffer, nullptr),
+              S_OK);
     Ref<IDirect3DVertexBuffer9> owned(buffer);
     void* bytes = nullptr;
     ASSERT_EQ(buffer->Lock(0, sizeof vertices, &bytes, 0), S_OK);
@@ -70,7 +75,7 @@ void SoftD3D9Test::DrawStrip(IDirect3DDevice9* device, const Vertex (&vertices)[
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
     device->SetStreamSource(0, buffer, 0, sizeof(Vertex));
-    device->SetFVF(format);
+    device->SetFVF(kVertexFormat);
     device->SetTexture(0, texture);
     ASSERT_EQ(device->BeginScene(), S_OK);
     EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
@@ -78,13 +83,6 @@ void SoftD3D9Test::DrawStrip(IDirect3DDevice9* device, const Vertex (&vertices)[
     // Unbind, so that what the test releases goes away at once.
     device->SetTexture(0, nullptr);
     device->SetStreamSource(0, nullptr, 0, 0);
-}
-
-void Quad(Vertex (&vertices)[4], float left, float top, float right, float bottom, DWORD diffuse) {
-    vertices[0] = Vertex{left, top, 0, diffuse, 0, 0};
-    vertices[1] = Vertex{right, top, 0, diffuse, 1, 0};
-    vertices[2] = Vertex{left, bottom, 0, diffuse, 0, 1};
-    vertices[3] = Vertex{right, bottom, 0, diffuse, 1, 1};
 }
 
 }  // namespace kesto::soft_d3d9::test

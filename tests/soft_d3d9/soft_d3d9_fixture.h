@@ -44,18 +44,14 @@ class SoftD3D9Test : public ::testing::Test {
     Ref<IDirect3DTexture9> MakeTexture(IDirect3DDevice9* device, UINT width, UINT height,
                                        const std::function<uint32_t(UINT, UINT)>& texel,
                                        D3DFORMAT format = D3DFMT_X8R8G8B8);
-    // Draws a strip of four vertices with the display's states (no culling, no lighting).
-    void DrawStrip(IDirect3DDevice9* device, const Vertex (&vertices)[4], DWORD format,
-                   IDirect3DTexture9* texture);
+    // Draws a quad with corners at normalized device coordinates (left, top) and (right,
+    // bottom), texture coordinates 0..1, with the display's states (no culling, no lighting).
+    void DrawQuad(IDirect3DDevice9* device, float left, float top, float right, float bottom,
+                  IDirect3DTexture9* texture);
     // The render target's pixels (GetRenderTargetData itself: device_test).
     static std::vector<uint32_t> ReadBack(IDirect3DDevice9*, IDirect3DSurface9* target) {
         return ReadPixels(target);
     }
 };
-
-// A quad with corners at normalized device coordinates (left, top) and (right, bottom), texture
-// coordinates 0..1, in strip order.
-void Quad(Vertex (&vertices)[4], float left, float top, float right, float bottom,
-          DWORD diffuse = 0xFFFFFFFFu);
 
 }  // namespace kesto::soft_d3d9::test
