@@ -30,19 +30,13 @@ struct Output {
 // Lossy coding moves solid colours by a few levels at most.
 void ExpectTestPicture(const Bytes& bgrx, int side) {
     ASSERT_EQ(bgrx.size(), static_cast<size_t>(side) * side * 4);
-    const int low = sg::QuadrantCentre(side, false), high = sg::QuadrantCentre(side, true);
-    const struct {
-        int x, y;
-        sg::Rgb colour;
-    } quadrants[] = {{low, low, sg::kTopLeft},
-                     {high, low, sg::kTopRight},
-                     {low, high, sg::kBottomLeft},
-                     {high, high, sg::kBottomRight}};
-    for (const auto& q : quadrants) {
-        const uint8_t* p = &bgrx[(static_cast<size_t>(q.y) * side + q.x) * 4];
-        EXPECT_NEAR(p[2], q.colour.r, 16) << q.x << "," << q.y;
-        EXPECT_NEAR(p[1], q.colour.g, 16) << q.x << "," << q.y;
-        EXPECT_NEAR(p[0], q.colour.b, 16) << q.x << "," << q.y;
+    const sg::Rgb colours[] = {sg::kTopLeft, sg::kTopRight, sg::kBottomLeft, sg::kBottomRight};
+    for (int q = 0; q < 4; ++q) {
+        const int x = sg::QuadrantCentre(side, q % 2 == 1), y = sg::QuadrantCentre(side, q >= 2);
+        const uint8_t* p = &bgrx[(static_cast<size_t>(y) * side + x) * 4];
+        const int shown[] = {p[2], p[1], p[0]};
+        const int wanted[] = {colours[q].r, colours[q].g, colours[q].b};
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(shown[c], wanted[c], 16) << x << "," << y << " " << c;
     }
 }
 

@@ -7,23 +7,22 @@ namespace {
 
 constexpr int64_t kMs = 1'000'000;
 
-TEST(RateStat, FirstSampleOnlyStartsTheClockAndSilenceCounts) {
+// The first sample only starts the clock and silence counts; the ring holds at most thirty
+// samples and the walk stops at one second.
+TEST(RateStat, CoversAboutOneSecondOfAtMostThirtySamples) {
     RateStat rate;
     EXPECT_EQ(rate.Reading(0), 0.0);
     for (int64_t t : {0, 100, 200, 300}) rate.AddSample(1.0, t * kMs);
     EXPECT_NEAR(rate.Reading(350 * kMs), 3.0 / (0.05 + 0.3), 1e-9);
-    // Past a second of silence nothing is taken.
-    EXPECT_EQ(rate.Reading(1300 * kMs), 0.0);
-}
+    EXPECT_EQ(rate.Reading(1300 * kMs), 0.0);  // past a second of silence nothing is taken
 
-TEST(RateStat, CoversAboutOneSecondOfAtMostThirtySamples) {
     RateStat fast;  // 60 per second: the ring holds half a second
     for (int i = 0; i <= 120; ++i) fast.AddSample(1.0, i * 1'000'000'000LL / 60);
     const int64_t newest = 120 * 1'000'000'000LL / 60;
     EXPECT_NEAR(fast.Reading(newest), 60.0, 0.5);
     EXPECT_NEAR(fast.Reading(newest + 500 * kMs), 30.0, 0.5);  // 30 / (0.5 + 0.5)
 
-    RateStat bytes;  // 10 chunks a second of 1000 bytes: the walk stops at one second
+    RateStat bytes;  // 10 chunks a second of 1000 bytes
     for (int i = 0; i <= 50; ++i) bytes.AddSample(1000.0, i * 100 * kMs);
     EXPECT_NEAR(bytes.Reading(5000 * kMs), 10000.0, 1.0);
 }
