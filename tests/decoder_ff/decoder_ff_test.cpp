@@ -36,7 +36,8 @@ void ExpectTestPicture(const Bytes& bgrx, int side) {
         const uint8_t* p = &bgrx[(static_cast<size_t>(y) * side + x) * 4];
         const int shown[] = {p[2], p[1], p[0]};
         const int wanted[] = {colours[q].r, colours[q].g, colours[q].b};
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(shown[c], wanted[c], 16) << x << "," << y << " " << c;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(shown[c], wanted[c], 16) << x << "," << y << " " << c;
     }
 }
 

@@ -42,7 +42,8 @@ TEST_F(DisplayThreads, FramesArriveWhileTheHostDrawsChangesSettingsAndEndsTheDis
             if (destroy) DestroyD3D();
         }
         worker.join();
-        EXPECT_EQ(CountCode(KESTO_MESSAGE_FRAME_READY), destroy ? CountCode(KESTO_MESSAGE_FRAME_READY) : 200u);
+        EXPECT_EQ(CountCode(KESTO_MESSAGE_FRAME_READY),
+                  destroy ? CountCode(KESTO_MESSAGE_FRAME_READY) : 200u);
     }
     std::filesystem::remove(snapshot);
     EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();

@@ -169,10 +169,14 @@ TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
     for (const char* name : {"photo.jpg", "trailing.", "replaced.png"}) {
         EXPECT_FALSE(std::ifstream(folder.Path(name)).good()) << name;
     }
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR, "Write png format encountered an error. Failed "
-                                                "to write to: " + folder.Path("no/frame.png")));
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR, "Write bitmap encountered an error. Failed to "
-                                                "write to: " + folder.Path("no/frame.bmp")));
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR,
+                           "Write png format encountered an error. Failed "
+                           "to write to: " +
+                               folder.Path("no/frame.png")));
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR,
+                           "Write bitmap encountered an error. Failed to "
+                           "write to: " +
+                               folder.Path("no/frame.bmp")));
     EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 2u) << Describe();
 }
 

@@ -81,7 +81,7 @@ TEST_P(FftrAccuracy, MatchesNaiveDftOfRandomInput) {
     for (size_t b = 0; n <= 4096 ? b <= half : b < 66; ++b) {
         const size_t k = n <= 4096 || b == 0 ? b
                          : b == 1            ? half
-                                             : std::uniform_int_distribution<size_t>(1, half - 1)(rng);
+                                  : std::uniform_int_distribution<size_t>(1, half - 1)(rng);
         Cplx expected = 0;
         for (size_t i = 0, index = 0; i < n; ++i, index = (index + k) % n) {
             expected += static_cast<long double>(x[i]) * twiddles[index];

@@ -38,9 +38,11 @@ TEST_F(SoftD3D9RasterizerTest, TexelsAndPixelCentresLieOnIntegerScreenCoordinate
         int mismatches = 0;
         for (UINT row = 0; row < c.height; ++row) {
             for (UINT column = 0; column < c.width; ++column) {
-                const bool inside = c.textured || (column >= 1 && column <= 4 && row >= 1 && row <= 3);
-                const uint32_t expected =
-                    0xFF000000u | (!inside ? 0 : c.textured ? UniqueTexel(column, row) : 0xFFFFFFu);
+                const bool inside =
+                    c.textured || (column >= 1 && column <= 4 && row >= 1 && row <= 3);
+                const uint32_t expected = 0xFF000000u | (!inside      ? 0
+                                                         : c.textured ? UniqueTexel(column, row)
+                                                                      : 0xFFFFFFu);
                 if (pixels[row * c.width + column] != expected && ++mismatches <= 5) {
                     ADD_FAILURE() << "pixel (" << column << ", " << row << "): " << std::hex
                                   << pixels[row * c.width + column] << " expected " << expected;

@@ -57,7 +57,7 @@ Ref<IDirect3DTexture9> SoftD3D9Test::MakeTexture(IDirect3DDevice9* device, UINT 
 }
 
 void SoftD3D9Test::DrawQuad(IDirect3DDevice9* device, float left, float top, float right,
-                           float bottom, IDirect3DTexture9* texture) {
+                            float bottom, IDirect3DTexture9* texture) {
     const DWORD white = 0xFFFFFFFFu;
     const Vertex vertices[4] = {{left, top, 0, white, 0, 0},
                                 {right, top, 0, white, 1, 0},

@@ -67,10 +67,11 @@ class SegmentRecorderTest : public ::testing::Test {
 
 TEST_F(SegmentRecorderTest, StartsAtTheFirstPacketThatOpensWithASequenceParameterSet) {
     recorder.RequestSegment(raw, 5000);
-    Feed({kSlice, {0, 0, 1, 0x67, 1, 1},                  // three-byte start code
+    Feed({kSlice,
+          {0, 0, 1, 0x67, 1, 1},                                // three-byte start code
           Packet({0, 0, 0, 1, 0x41, 0, 0, 0, 1, 0x67}, 12, 0),  // SPS further in
-          {0, 0, 0, 1}});                                 // too short
-    EXPECT_TRUE(recorder.Recording());                    // files open, still waiting
+          {0, 0, 0, 1}});                                       // too short
+    EXPECT_TRUE(recorder.Recording());                          // files open, still waiting
     Feed({kSps, kSlice});
     recorder.RequestSegment("ignored.bin", 0);  // ends the segment after the next packet
     Feed({kSlice, kSlice});

@@ -11,9 +11,8 @@ namespace {
 
 TEST(StreamScheme, LowerCasesTheSchemeUpToTheFirstSeparatorAndRejectsUrisWithout) {
     const std::pair<const char*, std::optional<std::string>> cases[] = {
-        {"TCP://host", "tcp"}, {"FiLe:///a", "file"},   {"udp://x", "udp"},
-        {"://x", ""},          {":/", std::nullopt},    {"tcp:/host", std::nullopt},
-        {"", std::nullopt},    {"a://b://c", "a"}};
+        {"TCP://host", "tcp"}, {"FiLe:///a", "file"},       {"udp://x", "udp"}, {"://x", ""},
+        {":/", std::nullopt},  {"tcp:/host", std::nullopt}, {"", std::nullopt}, {"a://b://c", "a"}};
     for (const auto& [uri, scheme] : cases) EXPECT_EQ(StreamScheme(uri), scheme) << uri;
 }
 
