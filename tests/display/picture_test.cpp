@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include "display_fixture.h"
 #include "kesto/video_client.h"
@@ -38,12 +39,10 @@ using Surfaces = DisplayTest;
 TEST_F(Surfaces, FollowSizeAndAlphaAndAreKeptWhileNothingChanges) {
     IDirect3DSurface9* first = Surface();
     D3DSURFACE_DESC desc = SurfaceDesc(first);
-    EXPECT_EQ(desc.Width, 1024u);
-    EXPECT_EQ(desc.Height, 1024u);
-    EXPECT_EQ(desc.Format, D3DFMT_X8R8G8B8);
-    EXPECT_NE(desc.Usage & D3DUSAGE_RENDERTARGET, 0u);
-    EXPECT_EQ(desc.MultiSampleType, D3DMULTISAMPLE_NONE);
-    EXPECT_EQ(desc.Pool, D3DPOOL_DEFAULT);
+    EXPECT_EQ(std::make_tuple(desc.Width, desc.Height, desc.Format,
+                              desc.Usage & D3DUSAGE_RENDERTARGET, desc.MultiSampleType, desc.Pool),
+              std::make_tuple(1024u, 1024u, D3DFMT_X8R8G8B8, DWORD{D3DUSAGE_RENDERTARGET},
+                              D3DMULTISAMPLE_NONE, D3DPOOL_DEFAULT));
     // Made on the extended device, which shares it with the compositor and does not lock it.
     D3DLOCKED_RECT locked{};
     EXPECT_NE(first->LockRect(&locked, nullptr, D3DLOCK_READONLY), D3D_OK);
@@ -55,9 +54,8 @@ TEST_F(Surfaces, FollowSizeAndAlphaAndAreKeptWhileNothingChanges) {
     EXPECT_EQ(SetAlpha(1), KESTO_S_OK);
     EXPECT_EQ(SetSize(320, 200), KESTO_S_OK);
     desc = SurfaceDesc(Surface());
-    EXPECT_EQ(desc.Format, D3DFMT_A8R8G8B8);
-    EXPECT_EQ(desc.Width, 320u);
-    EXPECT_EQ(desc.Height, 200u);
+    EXPECT_EQ(std::make_tuple(desc.Format, desc.Width, desc.Height),
+              std::make_tuple(D3DFMT_A8R8G8B8, 320u, 200u));
 }
 
 class Picture : public DisplayTest {

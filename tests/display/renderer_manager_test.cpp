@@ -94,13 +94,21 @@ TEST_F(RendererManager, ALostDeviceIsRebuiltByTheCallThatNoticesIt) {
     Surface();
 }
 
+// Render passes failures through except a lost device's.
 TEST_F(RendererManager, FailuresOnTheWayLeaveARecoverableState) {
+    EXPECT_EQ(Render(), KESTO_S_OK);  // before any surface: nothing made, nothing drawn
+    EXPECT_EQ(soft_d3d9::LiveObjects(), 0u);
+    EXPECT_EQ(soft_d3d9::CallCount("BeginScene"), 0u);
     soft_d3d9::SetCaps(true, true, true);  // power-of-two textures only
     IDirect3DSurface9* surface = nullptr;
     EXPECT_EQ(GetBackBufferNoRef(&surface), KESTO_E_FAIL);
     EXPECT_EQ(surface, nullptr);
     soft_d3d9::SetCaps(true, true, false);
     Surface();
+    soft_d3d9::FailNextCall("DrawPrimitive", E_FAIL);
+    EXPECT_EQ(Render(), KESTO_E_FAIL);
+    soft_d3d9::FailNextCall("BeginScene", D3DERR_DEVICELOST);
+    EXPECT_EQ(Render(), KESTO_S_OK);
 
     SetAlpha(1);
     soft_d3d9::FailNextCall("CheckDeviceFormat", D3DERR_NOTAVAILABLE);
@@ -108,41 +116,13 @@ TEST_F(RendererManager, FailuresOnTheWayLeaveARecoverableState) {
     EXPECT_EQ(SurfaceDesc(Surface()).Format, D3DFMT_A8R8G8B8);
 }
 
-TEST_F(RendererManager, RenderFailuresPassThroughExceptALostDevice) {
-    EXPECT_EQ(Render(), KESTO_S_OK);  // before any surface: nothing made, nothing drawn
-    EXPECT_EQ(soft_d3d9::LiveObjects(), 0u);
-    EXPECT_EQ(soft_d3d9::CallCount("BeginScene"), 0u);
-
-    Surface();
-    soft_d3d9::FailNextCall("DrawPrimitive", E_FAIL);
-    EXPECT_EQ(Render(), KESTO_E_FAIL);
-    soft_d3d9::FailNextCall("BeginScene", D3DERR_DEVICELOST);
-    EXPECT_EQ(Render(), KESTO_S_OK);
-}
-
-TEST_F(RendererManager, DestroyD3DEndsTheDisplayAndANewOneStartsAfresh) {
-    SetSize(300, 200);
-    SetCurrentZoomFactor(3.0);
-    Surface();
-    DestroyD3D();
-    EXPECT_EQ(soft_d3d9::LiveObjects(), 0u) << soft_d3d9::DescribeLiveObjects();
-    EXPECT_EQ(soft_d3d9::LiveWindows(), 0u);
-    DestroyD3D();
-
-    // The new display starts at the default size and zoom 1.
-    EXPECT_EQ(SurfaceDesc(Surface()).Width, 1024u);
-    SetSize(64, 64);
-    Surface();
-    Deliver(MakeFrame(256, Coordinates), 0.0f);
-    ExpectZoomedCentre(RenderAndRead(), 64, 1.0);
-}
-
 uint32_t RedIfLeft(unsigned, unsigned column) {
     return column < 32 ? kRed : kBlack;
 }
 
 // 300 is neither the first texture's side (1024) nor the display state's first frame size
-// (512); each frame below is exactly 300 * 300 * 4 bytes.
+// (512); each frame below is exactly 300 * 300 * 4 bytes. DestroyD3D ends the display, and a
+// new one starts afresh.
 TEST_F(RendererManager, AnyFrameSideIsDrawnWholeFromTheFirstFrame) {
     SetSize(64, 64);
     Surface();
@@ -160,12 +140,20 @@ TEST_F(RendererManager, AnyFrameSideIsDrawnWholeFromTheFirstFrame) {
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         if (round == 1) soft_d3d9::LoseDevices();
-        if (round == 2) DestroyD3D();
+        if (round == 2) {
+            SetCurrentZoomFactor(3.0);
+            DestroyD3D();
+            DestroyD3D();
+            // The new display starts at the default size and zoom 1.
+            EXPECT_EQ(SurfaceDesc(Surface()).Width, 1024u);
+        }
         SetSize(64, 64);
         Surface();
         Deliver(halfRed, 0.0f);
         EXPECT_TRUE(Shows(RenderAndRead(), RedIfLeft));
     }
+    Deliver(MakeFrame(256, Coordinates), 0.0f);
+    ExpectZoomedCentre(RenderAndRead(), 64, 1.0);
 }
 
 }  // namespace

@@ -24,29 +24,24 @@ TEST(SnapshotConversion, BmpPixelsAreBlendedOverMagentaByTheFourthByte) {
     EXPECT_EQ(std::vector<uint8_t>(rgb, rgb + 9), std::vector<uint8_t>(expected, expected + 9));
 }
 
-class Snapshot : public DisplayTest {
-  protected:
-    std::string Path(const std::string& name) const { return folder.Path(name); }
-    // Requests a snapshot and delivers the frame that writes it (from the texture as it was).
-    void Snap(const std::string& name) {
-        SaveVideoFrameRawToDisk(Path(name).c_str());
-        Deliver(MakeFrame(16, [](unsigned, unsigned) { return 0u; }), 0.0f);
-    }
-    ImageFolder folder;
-};
+using Snapshot = DisplayTest;
 
 // Taken from the texture made for the frame's size, before the frame went in; renderers made
 // anew after a device loss take the frame size with the next frame too.
 TEST_F(Snapshot, ARequestBeforeAnyRendererWaitsForTheFirstFrameAfterThem) {
-    Snap("early.png");  // no renderers: the frame is dropped, the request waits
-    EXPECT_FALSE(fs::exists(Path("early.png")));
+    ImageFolder folder;
+    const auto frame = MakeFrame(16, [](unsigned, unsigned) { return 0u; });
+    SaveVideoFrameRawToDisk(folder.Path("early.png").c_str());
+    Deliver(frame, 0.0f);  // no renderers: the frame is dropped, the request waits
+    EXPECT_FALSE(fs::exists(folder.Path("early.png")));
     Surface();
-    Deliver(MakeFrame(16, [](unsigned, unsigned) { return 0u; }), 0.0f);
-    EXPECT_EQ(ReadImageFile(Path("early.png")).width, 16);
+    Deliver(frame, 0.0f);
+    EXPECT_EQ(ReadImageFile(folder.Path("early.png")).width, 16);
     soft_d3d9::LoseDevices();
     Surface();
-    Snap("rebuilt.png");
-    EXPECT_EQ(ReadImageFile(Path("rebuilt.png")).width, 16);
+    SaveVideoFrameRawToDisk(folder.Path("rebuilt.png").c_str());
+    Deliver(frame, 0.0f);
+    EXPECT_EQ(ReadImageFile(folder.Path("rebuilt.png")).width, 16);
 }
 
 }  // namespace
