@@ -116,10 +116,10 @@ TEST_F(SegmentRecorderTest, NegativeDurationRecordsOnePacketAndZeroDurationNone)
 TEST_F(SegmentRecorderTest, EndsWithThePacketThatPassesTheByteLimit) {
     { std::ofstream(raw) << "old contents that are longer than the new segment ....."; }
     {
-        SegmentRecorder small(45, &FakeClock);
+        SegmentRecorder small(40, &FakeClock);
         small.RequestSegment(raw, 100000);
         Feed({kSps, kSps, kSps, kSps}, &small);
-        EXPECT_EQ(ReadAll(raw).size(), 60u);  // 20 + 20 stays under 45; the third passes it
+        EXPECT_EQ(ReadAll(raw).size(), 60u);  // 20 + 20 reaches 40, the third passes it
         small.RequestSegment(::testing::TempDir() + "no/such/folder/clip.bin", 5000);
         Feed({kSps}, &small);
         EXPECT_FALSE(small.Recording());
