@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "display/display_manager.h"
 #include "display_fixture.h"
 #include "kesto/video_client.h"
 #include "message_log.h"

@@ -3,7 +3,6 @@
 // offset, zoom, and snapshots of the frame on display.
 #include <cmath>
 #include <fstream>
-#include <functional>
 #include <limits>
 #include <string>
 #include <tuple>

@@ -1,7 +1,6 @@
 // The renderer manager through the display exports on the software Direct3D: what it makes,
 // adapter choice, device loss, injected failures, frames of any side, and the end of the
 // display. (Surfaces and pictures on both targets: picture_test.)
-#include "display/display_manager.h"
 #include "display_fixture.h"
 #include "kesto/video_client.h"
 #include "message_log.h"

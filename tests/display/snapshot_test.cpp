@@ -2,13 +2,11 @@
 // before there are renderers or while they are made anew. (The picture in the file, formats and
 // failures on both targets: picture_test.)
 #include <filesystem>
-#include <string>
 #include <vector>
 
 #include "display/snapshot.h"
 #include "display_fixture.h"
 #include "kesto/video_client.h"
-#include "message_log.h"
 #include "platform/soft_d3d9/soft_d3d9_control.h"
 
 namespace kesto::test {

@@ -28,7 +28,7 @@ TEST_F(SoftD3D9RasterizerTest, TexelsAndPixelCentresLieOnIntegerScreenCoordinate
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
         auto device = MakeDevice();
         auto target = MakeTarget(device.get(), c.width, c.height);
-        auto texture = MakeTexture(device.get(), c.width, c.height, UniqueTexel);
+        auto texture = MakeTexture(device.get(), c.width, c.height);
         device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
         auto x = [&](double screen) { return static_cast<float>(screen / c.width * 2 - 1); };
         auto y = [&](double screen) { return static_cast<float>(1 - screen / c.height * 2); };

@@ -37,20 +37,19 @@ Ref<IDirect3DSurface9> SoftD3D9Test::MakeTarget(IDirect3DDevice9* device, UINT w
     return Ref<IDirect3DSurface9>(surface);
 }
 
-Ref<IDirect3DTexture9> SoftD3D9Test::MakeTexture(IDirect3DDevice9* device, UINT width, UINT height,
-                                                 const std::function<uint32_t(UINT, UINT)>& texel,
-                                                 D3DFORMAT format) {
+Ref<IDirect3DTexture9> SoftD3D9Test::MakeTexture(IDirect3DDevice9* device, UINT width,
+                                                 UINT height) {
     IDirect3DTexture9* texture = nullptr;
-    EXPECT_EQ(
-        device->CreateTexture(width, height, 1, 0, format, D3DPOOL_MANAGED, &texture, nullptr),
-        S_OK);
+    EXPECT_EQ(device->CreateTexture(width, height, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &texture,
+                                    nullptr),
+              S_OK);
     if (texture == nullptr) return nullptr;
     D3DLOCKED_RECT locked{};
     EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), S_OK);
     for (UINT row = 0; row < height; ++row) {
         auto* line =
             reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) + row * locked.Pitch);
-        for (UINT column = 0; column < width; ++column) line[column] = texel(column, row);
+        for (UINT column = 0; column < width; ++column) line[column] = (row << 12) | column;
     }
     EXPECT_EQ(texture->UnlockRect(0), S_OK);
     return Ref<IDirect3DTexture9>(texture);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,10 +39,8 @@ class SoftD3D9Test : public ::testing::Test {
     Ref<IDirect3DDevice9> MakeDevice();
     Ref<IDirect3DSurface9> MakeTarget(IDirect3DDevice9* device, UINT width, UINT height,
                                       D3DFORMAT format = D3DFMT_X8R8G8B8, BOOL lockable = FALSE);
-    // A managed texture filled with texel(column, row).
-    Ref<IDirect3DTexture9> MakeTexture(IDirect3DDevice9* device, UINT width, UINT height,
-                                       const std::function<uint32_t(UINT, UINT)>& texel,
-                                       D3DFORMAT format = D3DFMT_X8R8G8B8);
+    // A managed X8R8G8B8 texture whose texel at (column, row) is (row << 12) | column.
+    Ref<IDirect3DTexture9> MakeTexture(IDirect3DDevice9* device, UINT width, UINT height);
     // Draws a quad with corners at normalized device coordinates (left, top) and (right,
     // bottom), texture coordinates 0..1, with the display's states (no culling, no lighting).
     void DrawQuad(IDirect3DDevice9* device, float left, float top, float right, float bottom,

@@ -2,7 +2,6 @@
 
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "stream/stream_uri.h"
 
