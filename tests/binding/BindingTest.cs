@@ -11,8 +11,7 @@ using Kesto.VideoClient;
 
 static class BindingTest
 {
-    static int passed;
-    static int failed;
+    static int passed, failed;
 
     static void Check(bool condition, string what)
     {

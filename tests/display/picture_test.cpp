@@ -110,16 +110,14 @@ TEST_F(Picture, ZoomShowsTheCentralPartOfTheFrameAndStaysWithinOneToTen) {
         Deliver(frame, 0.0f);
         ExpectZoomedCentre(RenderAndRead(), kTarget, zoom);
     }
-    const struct {
-        double asked, shown;
-    } clamped[] = {{0.5, 1.0}, {std::nan(""), 1.0}, {50.0, 10.0}, {10.0, 10.0}};
-    for (const auto& c : clamped) {
-        SetCurrentZoomFactor(c.shown);
+    const double clamped[][2] = {{0.5, 1.0}, {std::nan(""), 1.0}, {50.0, 10.0}, {10.0, 10.0}};
+    for (const auto& c : clamped) {  // asked, shown
+        SetCurrentZoomFactor(c[1]);
         Deliver(frame, 0.0f);
         const auto expected = RenderAndRead();
-        SetCurrentZoomFactor(c.asked);
+        SetCurrentZoomFactor(c[0]);
         Deliver(frame, 0.0f);
-        EXPECT_EQ(RenderAndRead(), expected) << c.asked;
+        EXPECT_EQ(RenderAndRead(), expected) << c[0];
     }
 }
 
