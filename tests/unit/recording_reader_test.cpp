@@ -50,18 +50,14 @@ TEST(PacketCursor, WalksTheDataByItsRecordsPassAfterPass) {
 
 TEST(RecordingFormat, SidecarRecordsAreLittleEndianAndAnIncompleteTailIsIgnored) {
     const std::string path = ::testing::TempDir() + "sidecar_test.bin";
-    {
-        std::ofstream out(path, std::ios::binary);
-        unsigned char record[4];
-        for (uint32_t size : {1u, 0x01020304u, 0xFFFFFFFFu}) {
-            EncodeSidecarRecord(size, record);
-            out.write(reinterpret_cast<char*>(record), 4);
-        }
-        out.write("\x07\x00", 2);
-    }
+    std::ofstream(path, std::ios::binary)
+        .write("\x01\0\0\0\x04\x03\x02\x01\xFF\xFF\xFF\xFF\x07\x00", 14);
     EXPECT_EQ(ReadSidecarRecords(path), (std::vector<int32_t>{1, 0x01020304, -1}));
     std::remove(path.c_str());
     EXPECT_TRUE(ReadSidecarRecords(path).empty());
+    unsigned char record[4];
+    EncodeSidecarRecord(0xFF010203u, record);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(record), 4), "\x03\x02\x01\xFF");
 }
 
 }  // namespace

@@ -12,12 +12,9 @@
 namespace kesto {
 namespace {
 
-int64_t fakeNowNs = 0;
+int64_t nowMs = 0;
 int64_t FakeClock() {
-    return fakeNowNs;
-}
-void SetNowMs(int64_t ms) {
-    fakeNowNs = ms * 1000000;
+    return nowMs * 1000000;
 }
 
 std::vector<uint8_t> Packet(std::vector<uint8_t> head, std::size_t size, uint8_t fill) {
@@ -35,7 +32,7 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 class SegmentRecorderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        SetNowMs(0);
+        nowMs = 0;
         raw = ::testing::TempDir() + "segment_" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin";
         std::remove(raw.c_str());
@@ -83,12 +80,12 @@ TEST_F(SegmentRecorderTest, StartsAtTheFirstPacketThatOpensWithASequenceParamete
 TEST_F(SegmentRecorderTest, EndsWithTheFirstPacketWrittenAfterTheDuration) {
     recorder.RequestSegment(raw, 5000);
     Feed({kSps});
-    SetNowMs(4999);
+    nowMs = 4999;
     Feed({kSlice});
     recorder.RequestSegment("other.bin", 6000);  // during a segment: only the duration changes
-    SetNowMs(5500);
+    nowMs = 5500;
     Feed({kSlice});
-    SetNowMs(6000);
+    nowMs = 6000;
     Feed({kSlice, kSlice});  // the packet that meets the end test belongs to the segment
     EXPECT_EQ(Recorded().size(), 4u);
     EXPECT_FALSE(std::ifstream("other.bin").good());
