@@ -9,7 +9,7 @@
 #include <tlhelp32.h>
 // clang-format on
 #else
-#include <dirent.h>
+#include <filesystem>
 #endif
 
 #include <algorithm>
@@ -111,11 +111,9 @@ int ProcessThreads() {
     }
     CloseHandle(snapshot);
 #else
-    if (DIR* dir = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(dir)) {
-            count += entry->d_name[0] != '.';
-        }
-        closedir(dir);
+    for ([[maybe_unused]] const auto& task :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
     }
 #endif
     return count;
