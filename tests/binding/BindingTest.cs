@@ -11,57 +11,33 @@ using Kesto.VideoClient;
 
 static class BindingTest
 {
-    static int passed;
-    static int failed;
+    static int passed, failed;
 
     static void Check(bool condition, string what)
     {
-        if (condition)
-        {
-            passed++;
-        }
-        else
-        {
-            failed++;
-            Console.WriteLine("FAILED: " + what);
-        }
+        if (condition) passed++;
+        else { failed++; Console.WriteLine("FAILED: " + what); }
     }
 
     static bool WaitUntil(Func<bool> done, int timeoutMs)
     {
         var clock = Stopwatch.StartNew();
-        while (!done())
-        {
-            if (clock.ElapsedMilliseconds > timeoutMs) return false;
-            Thread.Sleep(20);
-        }
-        return true;
+        while (!done() && clock.ElapsedMilliseconds <= timeoutMs) Thread.Sleep(20);
+        return done();
     }
 
     static int Main(string[] args)
     {
-        if (args.Length != 1)
-        {
-            Console.WriteLine("usage: BindingTest.exe PATH_TO_KESTO_CAMSIM");
-            return 2;
-        }
         var simulator = new Process();
         simulator.StartInfo = new ProcessStartInfo(args[0], "--port 0 --side 128 --fps 30 --azimuth-rate 1 --quiet")
-        {
-            UseShellExecute = false,
-            RedirectStandardOutput = true,
-        };
+            { UseShellExecute = false, RedirectStandardOutput = true };
         simulator.Start();
         try
         {
             string line = simulator.StandardOutput.ReadLine() ?? "";
             Match port = Regex.Match(line, @"^listening on 127\.0\.0\.1:(\d+)$");
-            if (!port.Success)
-            {
-                Console.WriteLine("the simulator did not announce its port: '" + line + "'");
-                return 1;
-            }
-            Run("tcp://127.0.0.1:" + port.Groups[1].Value);
+            Check(port.Success, "the simulator announces its port: '" + line + "'");
+            if (port.Success) Run("tcp://127.0.0.1:" + port.Groups[1].Value);
         }
         finally
         {
@@ -101,11 +77,8 @@ static class BindingTest
                   "frames_received reaches 10 (it is " + client.FramesReceived + ")");
             Check(WaitUntil(() => { lock (azimuths) return azimuths.Count >= 2; }, 5000),
                   "azimuth events arrive");
-            lock (azimuths)
-            {
-                // 1 rad/s at 30 fps, as float in the stream.
-                Check(Math.Abs(azimuths[1] - azimuths[0] - 1.0 / 30) < 1e-4, "azimuths follow the sweep");
-            }
+            // 1 rad/s at 30 fps, as float in the stream.
+            lock (azimuths) Check(Math.Abs(azimuths[1] - azimuths[0] - 1.0 / 30) < 1e-4, "azimuths follow the sweep");
             Check(Volatile.Read(ref frameNotices) > 0, "frame-ready events arrive");
             Check(client.GetStat("stream_width") == 128, "stream_width is the simulator's side");
             NativeMethods.SetRotationOffset(0.25);
@@ -114,12 +87,10 @@ static class BindingTest
             Check(NativeMethods.Render() == NativeMethods.S_OK, "Render gives S_OK");
             Check(client.Stop() == NativeMethods.S_OK, "Stop gives S_OK");
             lock (messages)
-            {
                 Check(messages.Exists(m => m.Code == (int)MessageCode.Status && m.Text == "Stream started") &&
                       !messages.Exists(m => m.Code == (int)MessageCode.Error ||
                                             m.Code == (int)MessageCode.Exception),
                       "\"Stream started\" as an event, and no Error or Exception");
-            }
 
             // The FFT exports: a constant signal has all its energy in bin 0.
             IntPtr fft = NativeMethods.AllocFFTR(8);

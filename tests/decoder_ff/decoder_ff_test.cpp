@@ -30,19 +30,14 @@ struct Output {
 // Lossy coding moves solid colours by a few levels at most.
 void ExpectTestPicture(const Bytes& bgrx, int side) {
     ASSERT_EQ(bgrx.size(), static_cast<size_t>(side) * side * 4);
-    const int low = sg::QuadrantCentre(side, false), high = sg::QuadrantCentre(side, true);
-    const struct {
-        int x, y;
-        sg::Rgb colour;
-    } quadrants[] = {{low, low, sg::kTopLeft},
-                     {high, low, sg::kTopRight},
-                     {low, high, sg::kBottomLeft},
-                     {high, high, sg::kBottomRight}};
-    for (const auto& q : quadrants) {
-        const uint8_t* p = &bgrx[(static_cast<size_t>(q.y) * side + q.x) * 4];
-        EXPECT_NEAR(p[2], q.colour.r, 16) << q.x << "," << q.y;
-        EXPECT_NEAR(p[1], q.colour.g, 16) << q.x << "," << q.y;
-        EXPECT_NEAR(p[0], q.colour.b, 16) << q.x << "," << q.y;
+    const sg::Rgb colours[] = {sg::kTopLeft, sg::kTopRight, sg::kBottomLeft, sg::kBottomRight};
+    for (int q = 0; q < 4; ++q) {
+        const int x = sg::QuadrantCentre(side, q % 2 == 1), y = sg::QuadrantCentre(side, q >= 2);
+        const uint8_t* p = &bgrx[(static_cast<size_t>(y) * side + x) * 4];
+        const int shown[] = {p[2], p[1], p[0]};
+        const int wanted[] = {colours[q].r, colours[q].g, colours[q].b};
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(shown[c], wanted[c], 16) << x << "," << y << " " << c;
     }
 }
 
@@ -50,22 +45,16 @@ class DecoderFfTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(library.Loaded()) << library.Error();
-        Bind(init, "DecoderInit");
-        Bind(onNewData, "DecoderOnNewData");
-        Bind(getSeiNal, "DecoderGetSeiNAL");
-        Bind(getFrame, "DecoderGetFrame");
-        Bind(getInfo, "DecoderGetInfo");
-        Bind(getLastError, "DecoderGetLastError");
-        Bind(shutdown, "DecoderShutdown");
+        ASSERT_TRUE(init && onNewData && getSeiNal && getFrame && getInfo && getLastError &&
+                    shutdown);
         ASSERT_TRUE(init(0));
     }
     void TearDown() override {
         if (shutdown != nullptr) shutdown();
     }
     template <typename Fn>
-    void Bind(Fn& function, const char* name) {
-        function = reinterpret_cast<Fn>(library.Symbol(name));
-        ASSERT_NE(function, nullptr) << name;
+    Fn Bind(const char* name) {
+        return library.Loaded() ? reinterpret_cast<Fn>(library.Symbol(name)) : nullptr;
     }
     void Restart() {
         shutdown();
@@ -86,13 +75,13 @@ class DecoderFfTest : public ::testing::Test {
     }
 
     kesto::test::LoadedLibrary library{KESTO_DECODER_FF_PATH};
-    DecoderInitFn init = nullptr;
-    DecoderOnNewDataFn onNewData = nullptr;
-    DecoderGetSeiNALFn getSeiNal = nullptr;
-    DecoderGetFrameFn getFrame = nullptr;
-    DecoderGetInfoFn getInfo = nullptr;
-    DecoderGetLastErrorFn getLastError = nullptr;
-    DecoderShutdownFn shutdown = nullptr;
+    DecoderInitFn init = Bind<DecoderInitFn>("DecoderInit");
+    DecoderOnNewDataFn onNewData = Bind<DecoderOnNewDataFn>("DecoderOnNewData");
+    DecoderGetSeiNALFn getSeiNal = Bind<DecoderGetSeiNALFn>("DecoderGetSeiNAL");
+    DecoderGetFrameFn getFrame = Bind<DecoderGetFrameFn>("DecoderGetFrame");
+    DecoderGetInfoFn getInfo = Bind<DecoderGetInfoFn>("DecoderGetInfo");
+    DecoderGetLastErrorFn getLastError = Bind<DecoderGetLastErrorFn>("DecoderGetLastError");
+    DecoderShutdownFn shutdown = Bind<DecoderShutdownFn>("DecoderShutdown");
 };
 
 // 100 is not a multiple of the macroblock size, so the decoder must apply the cropping; two
@@ -156,9 +145,6 @@ TEST_F(DecoderFfTest, AGoodStreamAfterGarbageDecodesFromItsFirstIdrPicture) {
     Output out;
     Feed(garbage, 61, out);
     for (const Bytes& picture : out.pictures) EXPECT_EQ(picture.size() % 4, 0u);
-    Restart();
-    out = Output{};
-    Feed(garbage, 0, out);
     const size_t before = out.pictures.size();
     sg::GeneratorOptions options;
     options.side = 64;
@@ -170,6 +156,8 @@ TEST_F(DecoderFfTest, AGoodStreamAfterGarbageDecodesFromItsFirstIdrPicture) {
     for (size_t i = before; i < out.pictures.size(); ++i) ExpectTestPicture(out.pictures[i], 64);
 }
 
+// The size asked with a null buffer, then the text in a buffer of that size; one byte less
+// fails and leaves the buffer untouched.
 TEST_F(DecoderFfTest, InfoAndLastErrorFollowTheTwoCallRule) {
     const std::function<bool(char*, int*)> getters[] = {
         [&](char* b, int* s) { return getInfo(b, s, 0); },
@@ -178,23 +166,20 @@ TEST_F(DecoderFfTest, InfoAndLastErrorFollowTheTwoCallRule) {
         int size = 0;
         ASSERT_TRUE(get(nullptr, &size));
         ASSERT_GE(size, 1);
-        std::vector<char> buffer(static_cast<size_t>(size), 'x');
-        int given = size;
-        ASSERT_TRUE(get(buffer.data(), &given));
-        EXPECT_EQ(std::strlen(buffer.data()) + 1, static_cast<size_t>(size));
+        std::string text(static_cast<size_t>(size), 'x'), small(text, 1);
+        int given = size, smaller = size - 1;
+        ASSERT_TRUE(get(&text[0], &given));
+        EXPECT_EQ(std::strlen(text.c_str()) + 1, static_cast<size_t>(size));
         if (size > 1) {
-            std::vector<char> small(static_cast<size_t>(size - 1), 'x');
-            int smallSize = size - 1;
-            EXPECT_FALSE(get(small.data(), &smallSize));
-            EXPECT_EQ(std::string(small.begin(), small.end()), std::string(small.size(), 'x'));
+            EXPECT_FALSE(get(&small[0], &smaller));
         }
+        EXPECT_EQ(small, std::string(small.size(), 'x'));
         EXPECT_FALSE(get(nullptr, nullptr));
+        if (&get == &getters[0]) {
+            EXPECT_NE(text.find("libavcodec"), std::string::npos) << text;
+            EXPECT_NE(text.find("libswscale"), std::string::npos) << text;
+        }
     }
-    char info[512] = {};
-    int size = sizeof info;
-    ASSERT_TRUE(getInfo(info, &size, 0));
-    EXPECT_NE(std::string(info).find("libavcodec"), std::string::npos) << info;
-    EXPECT_NE(std::string(info).find("libswscale"), std::string::npos) << info;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "display_fixture.h"
 
+#include <cmath>
 #include <cstring>
+#include <string>
 
 #include "display/display_manager.h"
 #include "kesto/video_client.h"
@@ -12,6 +14,21 @@
 #endif
 
 namespace kesto::test {
+
+::testing::AssertionResult Shows(const std::vector<uint32_t>& pixels,
+                                 const std::function<uint32_t(unsigned, unsigned)>& expected) {
+    const auto side = static_cast<unsigned>(std::lround(std::sqrt(pixels.size())));
+    int count = 0;
+    std::string first;
+    for (unsigned i = 0; i < pixels.size(); ++i) {
+        if (Rgb(pixels[i]) != expected(i / side, i % side) && ++count <= 4) {
+            first += " (" + std::to_string(i / side) + "," + std::to_string(i % side) +
+                     ")=" + std::to_string(Rgb(pixels[i]));
+        }
+    }
+    if (count == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << count << " pixels differ, first:" << first;
+}
 
 D3DSURFACE_DESC SurfaceDesc(IDirect3DSurface9* surface) {
     D3DSURFACE_DESC description = {};
@@ -62,22 +79,6 @@ std::vector<uint32_t> DisplayTest::RenderAndRead() {
 
 namespace {
 
-Direct3DHere ProbeDirect3D() {
-    IDirect3D9Ex* d3d = nullptr;
-    if (FAILED(Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d)) || d3d == nullptr) {
-        return Direct3DHere::None;
-    }
-    auto check = [&](DWORD usage) {
-        return SUCCEEDED(d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8,
-                                                usage, D3DRTYPE_SURFACE, D3DFMT_X8R8G8B8));
-    };
-    const Direct3DHere here = check(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC) ? Direct3DHere::Usable
-                              : check(D3DUSAGE_RENDERTARGET) ? Direct3DHere::RefusesDynamicTargets
-                                                             : Direct3DHere::None;
-    d3d->Release();
-    return here;
-}
-
 using CheckDeviceFormatMethod = HRESULT(STDMETHODCALLTYPE*)(IDirect3D9*, UINT, D3DDEVTYPE,
                                                             D3DFORMAT, DWORD, D3DRESOURCETYPE,
                                                             D3DFORMAT);
@@ -100,47 +101,39 @@ HRESULT STDMETHODCALLTYPE CheckDeviceFormatAsWindows(IDirect3D9* self, UINT adap
     return runtimeCheckDeviceFormat(self, adapter, type, adapterFormat, usage, resource, format);
 }
 
-bool WriteSlot(void* const* table, void* method) {
-    void** slot = const_cast<void**>(table) + kCheckDeviceFormatSlot;
-    DWORD previous = 0;
-    if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &previous)) return false;
-    *slot = method;
-    VirtualProtect(slot, sizeof *slot, previous, &previous);
-    return true;
+// Whether the runtime accepts render-target surfaces with `usage`.
+bool Accepts(IDirect3D9Ex* d3d, DWORD usage) {
+    return SUCCEEDED(d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8,
+                                            usage, D3DRTYPE_SURFACE, D3DFMT_X8R8G8B8));
 }
 
 }  // namespace
 
-WindowsSurfaceUsageAnswer::WindowsSurfaceUsageAnswer() {
+void AnswerSurfaceUsageAsWindows(bool on) {
     IDirect3D9Ex* d3d = nullptr;
-    if (FAILED(Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d)) || d3d == nullptr) {
-        ADD_FAILURE() << "no Direct3D object to take the method table from";
-        return;
-    }
-    void* const* methods = *reinterpret_cast<void* const* const*>(d3d);
+    ASSERT_TRUE(SUCCEEDED(Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d)) && d3d != nullptr);
+    void** slot = *reinterpret_cast<void***>(d3d) + kCheckDeviceFormatSlot;
     d3d->Release();
-    runtimeCheckDeviceFormat =
-        reinterpret_cast<CheckDeviceFormatMethod>(methods[kCheckDeviceFormatSlot]);
-    if (!WriteSlot(methods, reinterpret_cast<void*>(&CheckDeviceFormatAsWindows))) {
-        ADD_FAILURE() << "cannot write d3d9's method table: " << GetLastError();
-        return;
-    }
-    table = methods;
-}
-
-WindowsSurfaceUsageAnswer::~WindowsSurfaceUsageAnswer() {
-    if (table != nullptr && !WriteSlot(table, reinterpret_cast<void*>(runtimeCheckDeviceFormat))) {
-        ADD_FAILURE() << "cannot restore d3d9's method table: " << GetLastError();
-    }
+    if (on) runtimeCheckDeviceFormat = reinterpret_cast<CheckDeviceFormatMethod>(*slot);
+    DWORD previous = 0;
+    ASSERT_TRUE(VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &previous)) << GetLastError();
+    *slot = on ? reinterpret_cast<void*>(&CheckDeviceFormatAsWindows)
+               : reinterpret_cast<void*>(runtimeCheckDeviceFormat);
+    VirtualProtect(slot, sizeof *slot, previous, &previous);
 }
 
 void DisplayTest::SetUp() {
-    here = ProbeDirect3D();
-    if (here == Direct3DHere::None) GTEST_SKIP() << "no Direct3D here (under Wine: no X display)";
-    // Under Wine: the surface check answered as Windows answers it (see the class).
-    if (here == Direct3DHere::RefusesDynamicTargets) {
-        answer = std::make_unique<WindowsSurfaceUsageAnswer>();
+    IDirect3D9Ex* d3d = nullptr;
+    if (FAILED(Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d)) || d3d == nullptr) {
+        GTEST_SKIP() << "no Direct3D here (under Wine: no X display)";
     }
+    // Under Wine: the surface check answered as Windows answers it (see the header).
+    const bool asWindows = Accepts(d3d, D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC);
+    const bool usable = Accepts(d3d, D3DUSAGE_RENDERTARGET);
+    d3d->Release();
+    if (!usable) GTEST_SKIP() << "no render-target surfaces here";
+    answering = !asWindows;
+    if (answering) AnswerSurfaceUsageAsWindows(true);
     SetDecoderLibrarySetting(TEST_DECODER_PATH);
     InstallRecordingCallbacks();
     ClearLog();
@@ -149,7 +142,7 @@ void DisplayTest::SetUp() {
 void DisplayTest::TearDown() {
     sink.reset();
     DestroyD3D();
-    answer.reset();
+    if (answering) AnswerSurfaceUsageAsWindows(false);
     SetDecoderLibrarySetting(nullptr);
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -25,19 +26,17 @@ inline uint32_t Rgb(uint32_t pixel) {
     return pixel & 0xFFFFFFu;
 }
 
+// Whether every pixel's colour (the fourth byte left out) of a square target is
+// expected(row, column); on failure, how many differ and the first few.
+::testing::AssertionResult Shows(const std::vector<uint32_t>& pixels,
+                                 const std::function<uint32_t(unsigned, unsigned)>& expected);
+
 // A surface's pixels, row by row, read back with GetRenderTargetData into system memory.
 std::vector<uint32_t> ReadBack(IDirect3DSurface9* surface);
 D3DSURFACE_DESC SurfaceDesc(IDirect3DSurface9* surface);
 
 #if defined(_WIN32)
-// What this system's Direct3D offers for the library's render-target surfaces.
-enum class Direct3DHere {
-    None,                   // no Direct3D object (under Wine: no X display)
-    RefusesDynamicTargets,  // refuses D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC, takes the rest
-    Usable,
-};
-
-// While alive, IDirect3D9::CheckDeviceFormat answers a render-target surface query that
+// While `on`, IDirect3D9::CheckDeviceFormat answers a render-target surface query that
 // carries D3DUSAGE_DYNAMIC as it answers the same query without that flag.
 //
 // GetBackBufferNoRef asks for render-target surfaces with D3DUSAGE_DYNAMIC before it makes
@@ -51,19 +50,9 @@ enum class Direct3DHere {
 //
 // Every IDirect3D9 and IDirect3D9Ex object of d3d9.dll shares one method table (COM objects
 // of one class do), so replacing its CheckDeviceFormat entry reaches the objects the library
-// creates after this; the destructor puts the entry back. The library must be without a
-// Direct3D object when this is made and destroyed (DestroyD3D first).
-class WindowsSurfaceUsageAnswer {
-  public:
-    WindowsSurfaceUsageAnswer();
-    ~WindowsSurfaceUsageAnswer();
-    WindowsSurfaceUsageAnswer(const WindowsSurfaceUsageAnswer&) = delete;
-    WindowsSurfaceUsageAnswer& operator=(const WindowsSurfaceUsageAnswer&) = delete;
-
-  private:
-    void* const* table = nullptr;
-};
-
+// creates after this; turning it off puts the entry back. The library must be without a
+// Direct3D object at either call (DestroyD3D first).
+void AnswerSurfaceUsageAsWindows(bool on);
 #endif
 
 class DisplayTest : public ::testing::Test {
@@ -83,8 +72,7 @@ class DisplayTest : public ::testing::Test {
     DecoderSink& Sink();
     std::unique_ptr<DecoderSink> sink;
 #if defined(_WIN32)
-    Direct3DHere here = Direct3DHere::None;
-    std::unique_ptr<WindowsSurfaceUsageAnswer> answer;
+    bool answering = false;  // AnswerSurfaceUsageAsWindows is on for this test
 #endif
 };
 

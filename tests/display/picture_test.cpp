@@ -2,9 +2,10 @@
 // surface and its settings, the picture's orientation, the angle from azimuth and rotation
 // offset, zoom, and snapshots of the frame on display.
 #include <cmath>
-#include <functional>
+#include <fstream>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include "display_fixture.h"
 #include "kesto/video_client.h"
@@ -14,25 +15,6 @@ namespace kesto::test {
 namespace {
 
 constexpr unsigned kTarget = 64;
-
-// Whether every target pixel's colour (the fourth byte left out) is expected(row, column);
-// on failure, how many differ and the first few.
-::testing::AssertionResult Shows(const std::vector<uint32_t>& pixels,
-                                 const std::function<uint32_t(unsigned, unsigned)>& expected) {
-    int count = 0;
-    std::string first;
-    for (unsigned row = 0; row < kTarget; ++row) {
-        for (unsigned column = 0; column < kTarget; ++column) {
-            const uint32_t shown = Rgb(pixels[row * kTarget + column]);
-            if (shown != expected(row, column) && ++count <= 4) {
-                first += " (" + std::to_string(row) + "," + std::to_string(column) +
-                         ")=" + std::to_string(shown);
-            }
-        }
-    }
-    if (count == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << count << " pixels differ, first:" << first;
-}
 
 // Halves that are not halves: where the edge between two texels falls exactly on a pixel
 // centre, which of the two that pixel shows is up to rounding inside the runtime (wined3d on
@@ -56,12 +38,10 @@ using Surfaces = DisplayTest;
 TEST_F(Surfaces, FollowSizeAndAlphaAndAreKeptWhileNothingChanges) {
     IDirect3DSurface9* first = Surface();
     D3DSURFACE_DESC desc = SurfaceDesc(first);
-    EXPECT_EQ(desc.Width, 1024u);
-    EXPECT_EQ(desc.Height, 1024u);
-    EXPECT_EQ(desc.Format, D3DFMT_X8R8G8B8);
-    EXPECT_NE(desc.Usage & D3DUSAGE_RENDERTARGET, 0u);
-    EXPECT_EQ(desc.MultiSampleType, D3DMULTISAMPLE_NONE);
-    EXPECT_EQ(desc.Pool, D3DPOOL_DEFAULT);
+    EXPECT_EQ(std::make_tuple(desc.Width, desc.Height, desc.Format,
+                              desc.Usage & D3DUSAGE_RENDERTARGET, desc.MultiSampleType, desc.Pool),
+              std::make_tuple(1024u, 1024u, D3DFMT_X8R8G8B8, DWORD{D3DUSAGE_RENDERTARGET},
+                              D3DMULTISAMPLE_NONE, D3DPOOL_DEFAULT));
     // Made on the extended device, which shares it with the compositor and does not lock it.
     D3DLOCKED_RECT locked{};
     EXPECT_NE(first->LockRect(&locked, nullptr, D3DLOCK_READONLY), D3D_OK);
@@ -73,9 +53,8 @@ TEST_F(Surfaces, FollowSizeAndAlphaAndAreKeptWhileNothingChanges) {
     EXPECT_EQ(SetAlpha(1), KESTO_S_OK);
     EXPECT_EQ(SetSize(320, 200), KESTO_S_OK);
     desc = SurfaceDesc(Surface());
-    EXPECT_EQ(desc.Format, D3DFMT_A8R8G8B8);
-    EXPECT_EQ(desc.Width, 320u);
-    EXPECT_EQ(desc.Height, 200u);
+    EXPECT_EQ(std::make_tuple(desc.Format, desc.Width, desc.Height),
+              std::make_tuple(D3DFMT_A8R8G8B8, 320u, 200u));
 }
 
 class Picture : public DisplayTest {
@@ -131,25 +110,29 @@ TEST_F(Picture, ZoomShowsTheCentralPartOfTheFrameAndStaysWithinOneToTen) {
         Deliver(frame, 0.0f);
         ExpectZoomedCentre(RenderAndRead(), kTarget, zoom);
     }
-    const struct {
-        double asked, shown;
-    } clamped[] = {{0.5, 1.0}, {std::nan(""), 1.0}, {50.0, 10.0}, {10.0, 10.0}};
-    for (const auto& c : clamped) {
-        SetCurrentZoomFactor(c.shown);
+    const double clamped[][2] = {{0.5, 1.0}, {std::nan(""), 1.0}, {50.0, 10.0}, {10.0, 10.0}};
+    for (const auto& c : clamped) {  // asked, shown
+        SetCurrentZoomFactor(c[1]);
         Deliver(frame, 0.0f);
         const auto expected = RenderAndRead();
-        SetCurrentZoomFactor(c.asked);
+        SetCurrentZoomFactor(c[0]);
         Deliver(frame, 0.0f);
-        EXPECT_EQ(RenderAndRead(), expected) << c.asked;
+        EXPECT_EQ(RenderAndRead(), expected) << c[0];
     }
 }
 
 // The snapshot is taken from the texture before the next frame goes in: the frame on display,
-// transposed as on the surface, the fourth byte kept in PNG and blended away in BMP.
+// transposed as on the surface, the fourth byte kept in PNG and blended away in a 24-bit BMP.
+// The extension, in any case, chooses the format, any other writes nothing; only the last
+// request before a frame counts; a file that cannot be written is reported with its path.
 TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
     ImageFolder folder;
     constexpr unsigned side = 16;
     const auto blank = MakeFrame(side, [](unsigned, unsigned) { return 0u; });
+    auto snap = [&](const std::string& name) {
+        SaveVideoFrameRawToDisk(folder.Path(name).c_str());
+        Deliver(blank, 0.0f);
+    };
     for (uint32_t fourth : {0x40u, 0xFFu}) {
         // Texture row 0, column 5 and, to tell the two apart, row 5, column 0.
         Deliver(MakeFrame(side,
@@ -159,19 +142,37 @@ TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
                               return 0xFF000000u;
                           }),
                 0.0f);
-        const std::string path = folder.Path(fourth == 0xFF ? "frame.bmp" : "frame.png");
-        SaveVideoFrameRawToDisk(path.c_str());
-        Deliver(blank, 0.0f);
-        const Image image = ReadImageFile(path);
+        const std::string name = fourth == 0xFF ? "frame.Bmp" : "frame.PNG";
+        SaveVideoFrameRawToDisk(folder.Path("replaced.png").c_str());
+        snap(name);
+        const Image image = ReadImageFile(folder.Path(name));
         ASSERT_EQ(image.width, static_cast<int>(side));
         ASSERT_EQ(image.height, static_cast<int>(side));
         const uint8_t* shown = image.At(5, 0);
         EXPECT_EQ(std::vector<uint8_t>(shown, shown + 4),
                   (std::vector<uint8_t>{0x30, 0x20, 0x10, static_cast<uint8_t>(fourth)}))
-            << path;
-        EXPECT_EQ(image.At(0, 5)[0], 0x0A) << path;
+            << name;
+        EXPECT_EQ(image.At(0, 5)[0], 0x0A) << name;
+        std::ifstream file(folder.Path(name), std::ios::binary);
+        std::string head(30, '\0');
+        file.read(&head[0], 30);
+        // The BMP's information header is 40 bytes long, its pixels 24 bits.
+        EXPECT_EQ(fourth == 0xFF ? head.substr(0, 2) + head[14] + head[28] : head.substr(0, 4),
+                  fourth == 0xFF ? "BM\x28\x18" : "\x89PNG");
     }
-    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
+    for (const char* name : {"photo.jpg", "trailing.", "no/frame.png", "no/frame.bmp"}) snap(name);
+    for (const char* name : {"photo.jpg", "trailing.", "replaced.png"}) {
+        EXPECT_FALSE(std::ifstream(folder.Path(name)).good()) << name;
+    }
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR,
+                           "Write png format encountered an error. Failed "
+                           "to write to: " +
+                               folder.Path("no/frame.png")));
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR,
+                           "Write bitmap encountered an error. Failed to "
+                           "write to: " +
+                               folder.Path("no/frame.bmp")));
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 2u) << Describe();
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,26 +35,20 @@ class SoftD3D9Test : public ::testing::Test {
     void SetUp() override { Reset(); }
     void TearDown() override;
 
-    // A device on an extended (or plain) Direct3D object, made the way the display makes it.
-    Ref<IDirect3DDevice9> MakeDevice(bool extended = true);
+    // A device on an extended Direct3D object, made the way the display makes it.
+    Ref<IDirect3DDevice9> MakeDevice();
     Ref<IDirect3DSurface9> MakeTarget(IDirect3DDevice9* device, UINT width, UINT height,
                                       D3DFORMAT format = D3DFMT_X8R8G8B8, BOOL lockable = FALSE);
-    // A managed texture filled with texel(column, row).
-    Ref<IDirect3DTexture9> MakeTexture(IDirect3DDevice9* device, UINT width, UINT height,
-                                       const std::function<uint32_t(UINT, UINT)>& texel,
-                                       D3DFORMAT format = D3DFMT_X8R8G8B8);
-    // Draws a strip of four vertices with the display's states (no culling, no lighting).
-    void DrawStrip(IDirect3DDevice9* device, const Vertex (&vertices)[4], DWORD format,
-                   IDirect3DTexture9* texture);
+    // A managed X8R8G8B8 texture whose texel at (column, row) is (row << 12) | column.
+    Ref<IDirect3DTexture9> MakeTexture(IDirect3DDevice9* device, UINT width, UINT height);
+    // Draws a quad with corners at normalized device coordinates (left, top) and (right,
+    // bottom), texture coordinates 0..1, with the display's states (no culling, no lighting).
+    void DrawQuad(IDirect3DDevice9* device, float left, float top, float right, float bottom,
+                  IDirect3DTexture9* texture);
     // The render target's pixels (GetRenderTargetData itself: device_test).
     static std::vector<uint32_t> ReadBack(IDirect3DDevice9*, IDirect3DSurface9* target) {
         return ReadPixels(target);
     }
 };
-
-// A quad with corners at normalized device coordinates (left, top) and (right, bottom), texture
-// coordinates 0..1, in strip order.
-void Quad(Vertex (&vertices)[4], float left, float top, float right, float bottom,
-          DWORD diffuse = 0xFFFFFFFFu);
 
 }  // namespace kesto::soft_d3d9::test

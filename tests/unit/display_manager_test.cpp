@@ -23,30 +23,18 @@ class RecordingRenderer : public CRenderer {
     std::vector<std::string> calls;
 };
 
-// Gives the manager `count` renderers, the first active; entry `missing` stays empty.
-std::vector<RecordingRenderer*> AddRenderers(CDisplayManager& display, unsigned count,
-                                             int missing = -1) {
-    std::vector<RecordingRenderer*> renderers;
-    display.adapterCount = count;
-    display.adapterRenderers = std::make_unique<std::unique_ptr<CRenderer>[]>(count);
-    for (unsigned i = 0; i < count; ++i) {
-        if (static_cast<int>(i) == missing) {
-            renderers.push_back(nullptr);
-            continue;
-        }
-        auto renderer = std::make_unique<RecordingRenderer>();
-        renderers.push_back(renderer.get());
-        display.adapterRenderers[i] = std::move(renderer);
-    }
-    display.activeRenderer = display.adapterRenderers[0].get();
-    return renderers;
-}
-
 const uint8_t kPixel[4] = {7, 0, 0, 0};
 
 TEST(DeliverFrame, AppliesChangesToEveryRendererAndTheSnapshotOnlyToTheActiveOne) {
     CDisplayManager display;
-    auto renderers = AddRenderers(display, 2);
+    display.adapterCount = 2;
+    display.adapterRenderers = std::make_unique<std::unique_ptr<CRenderer>[]>(2);
+    RecordingRenderer* renderers[2];
+    for (unsigned i = 0; i < 2; ++i) {
+        display.adapterRenderers[i] = std::make_unique<RecordingRenderer>();
+        renderers[i] = static_cast<RecordingRenderer*>(display.adapterRenderers[i].get());
+    }
+    display.activeRenderer = renderers[0];
     display.frameWidth = display.frameHeight = 300;  // two size changes: one resize, the latest
     display.rotationOffset = 0.25;
     display.zoomFactor = 2.0;

@@ -12,12 +12,9 @@
 namespace kesto {
 namespace {
 
-int64_t fakeNowNs = 0;
+int64_t nowMs = 0;
 int64_t FakeClock() {
-    return fakeNowNs;
-}
-void SetNowMs(int64_t ms) {
-    fakeNowNs = ms * 1000000;
+    return nowMs * 1000000;
 }
 
 std::vector<uint8_t> Packet(std::vector<uint8_t> head, std::size_t size, uint8_t fill) {
@@ -35,14 +32,16 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 class SegmentRecorderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        SetNowMs(0);
+        nowMs = 0;
         raw = ::testing::TempDir() + "segment_" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin";
         std::remove(raw.c_str());
         std::remove(SidecarFileName(raw).c_str());
     }
-    void Feed(const std::vector<uint8_t>& packet) {
-        recorder.RecordPacket(packet.data(), static_cast<int>(packet.size()));
+    void Feed(std::vector<std::vector<uint8_t>> packets, SegmentRecorder* to = nullptr) {
+        for (const auto& packet : packets) {
+            (to ? to : &recorder)->RecordPacket(packet.data(), static_cast<int>(packet.size()));
+        }
     }
     // The packets of the pair on disk, cut by its sidecar.
     std::vector<std::vector<uint8_t>> Recorded() {
@@ -65,16 +64,14 @@ class SegmentRecorderTest : public ::testing::Test {
 
 TEST_F(SegmentRecorderTest, StartsAtTheFirstPacketThatOpensWithASequenceParameterSet) {
     recorder.RequestSegment(raw, 5000);
-    Feed(kSlice);
-    Feed({0, 0, 1, 0x67, 1, 1});                                // three-byte start code
-    Feed(Packet({0, 0, 0, 1, 0x41, 0, 0, 0, 1, 0x67}, 12, 0));  // SPS further in
-    Feed({0, 0, 0, 1});                                         // too short
+    Feed({kSlice,
+          {0, 0, 1, 0x67, 1, 1},                                // three-byte start code
+          Packet({0, 0, 0, 1, 0x41, 0, 0, 0, 1, 0x67}, 12, 0),  // SPS further in
+          {0, 0, 0, 1}});                                       // too short
     EXPECT_TRUE(recorder.Recording());                          // files open, still waiting
-    Feed(kSps);
-    Feed(kSlice);
+    Feed({kSps, kSlice});
     recorder.RequestSegment("ignored.bin", 0);  // ends the segment after the next packet
-    Feed(kSlice);
-    Feed(kSlice);
+    Feed({kSlice, kSlice});
     EXPECT_FALSE(recorder.Recording());
     EXPECT_EQ(Recorded(), (std::vector<std::vector<uint8_t>>{kSps, kSlice, kSlice}));
     EXPECT_FALSE(std::ifstream("ignored.bin").good());
@@ -82,72 +79,53 @@ TEST_F(SegmentRecorderTest, StartsAtTheFirstPacketThatOpensWithASequenceParamete
 
 TEST_F(SegmentRecorderTest, EndsWithTheFirstPacketWrittenAfterTheDuration) {
     recorder.RequestSegment(raw, 5000);
-    Feed(kSps);
-    SetNowMs(4999);
-    Feed(kSlice);
+    Feed({kSps});
+    nowMs = 4999;
+    Feed({kSlice});
     recorder.RequestSegment("other.bin", 6000);  // during a segment: only the duration changes
-    SetNowMs(5500);
-    Feed(kSlice);
-    SetNowMs(6000);
-    Feed(kSlice);  // the packet that meets the end test belongs to the segment
-    Feed(kSlice);
+    nowMs = 5500;
+    Feed({kSlice});
+    nowMs = 6000;
+    Feed({kSlice, kSlice});  // the packet that meets the end test belongs to the segment
     EXPECT_EQ(Recorded().size(), 4u);
     EXPECT_FALSE(std::ifstream("other.bin").good());
 }
 
+// Zero records nothing, a negative duration one packet; zero while waiting for a sequence
+// parameter set: the first packet written ends it.
 TEST_F(SegmentRecorderTest, NegativeDurationRecordsOnePacketAndZeroDurationNone) {
     recorder.RequestSegment(raw, 0);
-    Feed(kSps);
+    Feed({kSps});
     EXPECT_FALSE(recorder.Recording());
     EXPECT_FALSE(std::ifstream(raw).good());
-
     recorder.RequestSegment(raw, -1);
-    Feed(kSps);
-    Feed(kSps);
+    Feed({kSps, kSps});
     EXPECT_EQ(Recorded(), (std::vector<std::vector<uint8_t>>{kSps}));
-
-    // Zero while waiting for a sequence parameter set: the first packet written ends it.
     recorder.RequestSegment(raw, 5000);
-    Feed(kSlice);
+    Feed({kSlice});
     recorder.RequestSegment(raw, 0);
-    Feed(kSps);
-    Feed(kSps);
+    Feed({kSps, kSps});
     EXPECT_EQ(Recorded().size(), 1u);
 }
 
+// Also: existing files are replaced, an unopenable request is dropped silently and for good,
+// and the recorder destroyed mid-segment leaves a valid pair.
 TEST_F(SegmentRecorderTest, EndsWithThePacketThatPassesTheByteLimit) {
-    SegmentRecorder small(45, &FakeClock);
-    small.RequestSegment(raw, 100000);
-    for (int i = 0; i < 4; ++i) small.RecordPacket(kSps.data(), static_cast<int>(kSps.size()));
-    EXPECT_EQ(ReadAll(raw).size(), 60u);  // 20 + 20 stays under 45; the third passes it
-}
-
-TEST_F(SegmentRecorderTest, ReplacesExistingFilesAndDropsAnUnopenableRequestSilently) {
     { std::ofstream(raw) << "old contents that are longer than the new segment ....."; }
-    recorder.RequestSegment(raw, -1);
-    Feed(kSps);
-    EXPECT_EQ(Recorded().size(), 1u);
-
-    recorder.RequestSegment(::testing::TempDir() + "no/such/folder/clip.bin", 5000);
-    Feed(kSps);
-    EXPECT_FALSE(recorder.Recording());
-    Feed(kSps);  // the request is gone: nothing is retried
-    EXPECT_FALSE(recorder.Recording());
-
-    recorder.RequestSegment(raw, -1);  // and the next request works
-    Feed(kSlice);
-    Feed(kSps);
-    EXPECT_EQ(Recorded(), (std::vector<std::vector<uint8_t>>{kSps}));
-}
-
-TEST_F(SegmentRecorderTest, DestroyingTheRecorderMidSegmentLeavesAValidPair) {
     {
-        SegmentRecorder local(kMaxSegmentBytes, &FakeClock);
-        local.RequestSegment(raw, 60000);
-        local.RecordPacket(kSps.data(), static_cast<int>(kSps.size()));
-        local.RecordPacket(kSlice.data(), static_cast<int>(kSlice.size()));
+        SegmentRecorder small(40, &FakeClock);
+        small.RequestSegment(raw, 100000);
+        Feed({kSps, kSps, kSps, kSps}, &small);
+        EXPECT_EQ(ReadAll(raw).size(), 60u);  // 20 + 20 reaches 40, the third passes it
+        small.RequestSegment(::testing::TempDir() + "no/such/folder/clip.bin", 5000);
+        Feed({kSps}, &small);
+        EXPECT_FALSE(small.Recording());
+        Feed({kSps}, &small);  // the request is gone: nothing is retried
+        EXPECT_FALSE(small.Recording());
+        small.RequestSegment(raw, 60000);
+        Feed({kSlice, kSps}, &small);
     }
-    EXPECT_EQ(Recorded(), (std::vector<std::vector<uint8_t>>{kSps, kSlice}));
+    EXPECT_EQ(Recorded(), (std::vector<std::vector<uint8_t>>{kSps}));
 }
 
 }  // namespace

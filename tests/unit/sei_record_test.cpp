@@ -10,18 +10,15 @@ namespace {
 
 TEST(ReadSeiSize, AddsRunsOfFFAndReportsACutShortField) {
     const uint8_t ffff12[] = {0xFF, 0xFF, 0x12, 0, 0};
-    SeiSize size = readSeiSize(ffff12, 5);
-    EXPECT_EQ(size.size, 528);
-    EXPECT_EQ(size.remaining, 2);
-
-    size = readSeiSize(nullptr, 0);  // only the type byte was there
-    EXPECT_EQ(size.size, 0);
-    EXPECT_EQ(size.remaining, -1);
-
-    const uint8_t onlyFF[] = {0xFF};
-    size = readSeiSize(onlyFF, 1);
-    EXPECT_EQ(size.size, 255);
-    EXPECT_EQ(size.remaining, -1);
+    const struct {
+        const uint8_t* field;
+        int length, size, remaining;
+    } cases[] = {{ffff12, 5, 528, 2}, {nullptr, 0, 0, -1}, {ffff12, 1, 255, -1}};
+    for (const auto& c : cases) {
+        const SeiSize size = readSeiSize(c.field, c.length);
+        EXPECT_EQ(size.size, c.size) << c.length;
+        EXPECT_EQ(size.remaining, c.remaining) << c.length;
+    }
 }
 
 // The unit is as long as the stream makes it: a size field of more 0xFF bytes than an int
@@ -38,12 +35,10 @@ TEST(ReadSeiSize, AnOverlongRunOfFFStaysLargerThanTheUnit) {
 }
 
 TEST(SquareFrameSide, AcceptsOnlyPerfectSquaresOfFourBytePixels) {
-    EXPECT_EQ(SquareFrameSide(1048576), 512);
-    EXPECT_EQ(SquareFrameSide(1000003), 500);  // size / 4 truncates
-    EXPECT_EQ(SquareFrameSide(1200000), -1);   // 300,000 pixels
-    EXPECT_EQ(SquareFrameSide(0), 0);
-    EXPECT_EQ(SquareFrameSide(4), 1);
-    EXPECT_EQ(SquareFrameSide(-4), -1);
+    // 1000003 / 4 truncates; 1200000 is 300,000 pixels.
+    const int cases[][2] = {{1048576, 512}, {1000003, 500}, {1200000, -1},
+                            {0, 0},         {4, 1},         {-4, -1}};
+    for (const auto& c : cases) EXPECT_EQ(SquareFrameSide(c[0]), c[1]) << c[0];
 }
 
 }  // namespace

@@ -7,50 +7,45 @@ namespace {
 
 constexpr int64_t kMs = 1'000'000;
 
-TEST(RateStat, FirstSampleOnlyStartsTheClockAndSilenceCounts) {
+// The first sample only starts the clock and silence counts; the ring holds at most thirty
+// samples and the walk stops at one second.
+TEST(RateStat, CoversAboutOneSecondOfAtMostThirtySamples) {
     RateStat rate;
     EXPECT_EQ(rate.Reading(0), 0.0);
     for (int64_t t : {0, 100, 200, 300}) rate.AddSample(1.0, t * kMs);
     EXPECT_NEAR(rate.Reading(350 * kMs), 3.0 / (0.05 + 0.3), 1e-9);
-    // Past a second of silence nothing is taken.
-    EXPECT_EQ(rate.Reading(1300 * kMs), 0.0);
-}
+    EXPECT_EQ(rate.Reading(1300 * kMs), 0.0);  // past a second of silence nothing is taken
 
-TEST(RateStat, CoversAboutOneSecondOfAtMostThirtySamples) {
     RateStat fast;  // 60 per second: the ring holds half a second
     for (int i = 0; i <= 120; ++i) fast.AddSample(1.0, i * 1'000'000'000LL / 60);
     const int64_t newest = 120 * 1'000'000'000LL / 60;
     EXPECT_NEAR(fast.Reading(newest), 60.0, 0.5);
     EXPECT_NEAR(fast.Reading(newest + 500 * kMs), 30.0, 0.5);  // 30 / (0.5 + 0.5)
 
-    RateStat bytes;  // 10 chunks a second of 1000 bytes: the walk stops at one second
+    RateStat bytes;  // 10 chunks a second of 1000 bytes
     for (int i = 0; i <= 50; ++i) bytes.AddSample(1000.0, i * 100 * kMs);
     EXPECT_NEAR(bytes.Reading(5000 * kMs), 10000.0, 1.0);
 }
 
-TEST(StreamStats, CountersWinOverRatesAndUnknownNamesReadZero) {
-    StreamStats stats;
-    stats.IncrementCounter("frames_received");
-    stats.IncrementCounter("frames_received");
-    stats.SetCounter("stream_width", 512);
-    stats.AddRateSample("fps", 1.0, 0);
-    stats.AddRateSample("fps", 1.0, 100 * kMs);
-    EXPECT_EQ(stats.Read("frames_received", 0), 2.0);
-    EXPECT_EQ(stats.Read("stream_width", 0), 512.0);
-    EXPECT_NEAR(stats.Read("fps", 100 * kMs), 10.0, 1e-9);
-    EXPECT_EQ(stats.Read("nonsense", 0), 0.0);
-}
-
+// Counters and rates by name, unknown names reading zero; records per exact byte-wise name
+// until destroyed, a holder keeping its record intact.
 TEST(StreamStatsRegistry, KeepsRecordsPerNameUntilDestroyed) {
     auto first = StreamStatsRegistry::Get("cam");
     first->IncrementCounter("frames_received");
+    first->IncrementCounter("frames_received");
+    first->SetCounter("stream_width", 512);
+    first->AddRateSample("fps", 1.0, 0);
+    first->AddRateSample("fps", 1.0, 100 * kMs);
+    EXPECT_EQ(first->Read("stream_width", 0), 512.0);
+    EXPECT_NEAR(first->Read("fps", 100 * kMs), 10.0, 1e-9);
+    EXPECT_EQ(first->Read("nonsense", 0), 0.0);
     EXPECT_EQ(StreamStatsRegistry::Get("cam"), first);
-    EXPECT_NE(StreamStatsRegistry::Get("Cam"), first);  // exact byte-wise names
+    EXPECT_NE(StreamStatsRegistry::Get("Cam"), first);
     StreamStatsRegistry::Destroy();
     auto fresh = StreamStatsRegistry::Get("cam");
     EXPECT_NE(fresh, first);
     EXPECT_EQ(fresh->Read("frames_received", 0), 0.0);
-    EXPECT_EQ(first->Read("frames_received", 0), 1.0);  // a holder keeps its record intact
+    EXPECT_EQ(first->Read("frames_received", 0), 2.0);
 }
 
 }  // namespace

@@ -1,29 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "stream/stream_uri.h"
 
 namespace kesto {
 namespace {
 
-TEST(StreamScheme, LowerCasesTheSchemeAndRejectsUrisWithoutSeparator) {
-    EXPECT_EQ(StreamScheme("TCP://host"), "tcp");
-    EXPECT_EQ(StreamScheme("Tcp://host"), "tcp");
-    EXPECT_EQ(StreamScheme("FiLe:///a"), "file");
-    EXPECT_EQ(StreamScheme("udp://x"), "udp");
-    EXPECT_EQ(StreamScheme("://x"), "");
-    EXPECT_EQ(StreamScheme(":/"), std::nullopt);
-    EXPECT_EQ(StreamScheme("tcp:/host"), std::nullopt);
-    EXPECT_EQ(StreamScheme(""), std::nullopt);
-    // The first "://" ends the scheme.
-    EXPECT_EQ(StreamScheme("a://b://c"), "a");
+TEST(StreamScheme, LowerCasesTheSchemeUpToTheFirstSeparatorAndRejectsUrisWithout) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"TCP://host", "tcp"}, {"FiLe:///a", "file"},       {"udp://x", "udp"}, {"://x", ""},
+        {":/", std::nullopt},  {"tcp:/host", std::nullopt}, {"", std::nullopt}, {"a://b://c", "a"}};
+    for (const auto& [uri, scheme] : cases) EXPECT_EQ(StreamScheme(uri), scheme) << uri;
 }
 
 TEST(SplitTcpUri, TakesHostAndPortWithoutInterpretingTheRest) {
-    struct Case {
-        const char* uri;
-        const char* host;
-        const char* port;
-    } cases[] = {
+    const char* cases[][3] = {
+        // URI, host, port
         {"tcp://192.168.0.10", "192.168.0.10", "8010"},
         {"tcp://192.168.0.10:80", "192.168.0.10", "80"},
         {"tcp://192.168.0.10:80/live", "192.168.0.10", "80/live"},
@@ -34,19 +28,16 @@ TEST(SplitTcpUri, TakesHostAndPortWithoutInterpretingTheRest) {
         {"TCP://h:1", "h", "1"},
         {"host:5", "host", "5"},  // no "://": the authority starts at the beginning
     };
-    for (const Case& c : cases) {
-        const TcpEndpoint endpoint = SplitTcpUri(c.uri);
-        EXPECT_EQ(endpoint.host, c.host) << c.uri;
-        EXPECT_EQ(endpoint.port, c.port) << c.uri;
+    for (const auto& c : cases) {
+        const TcpEndpoint endpoint = SplitTcpUri(c[0]);
+        EXPECT_EQ(endpoint.host, c[1]) << c[0];
+        EXPECT_EQ(endpoint.port, c[2]) << c[0];
     }
 }
 
 TEST(FilePathFromUri, DropsTheSlashBeforeADriveAndAppliesTheSeparator) {
-    struct Case {
-        const char* uri;
-        const char* windows;
-        const char* posix;
-    } cases[] = {
+    const char* cases[][3] = {
+        // URI, Windows path, POSIX path
         {"file:///C:/a/b.bin", "C:\\a\\b.bin", "C:/a/b.bin"},
         {"file://C:/a/b.bin", "C:\\a\\b.bin", "C:/a/b.bin"},
         {"file:///a/b.bin", "\\a\\b.bin", "/a/b.bin"},
@@ -55,9 +46,9 @@ TEST(FilePathFromUri, DropsTheSlashBeforeADriveAndAppliesTheSeparator) {
         {"file:///C", "\\C", "/C"},
         {"file://", "", ""},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FilePathFromUri(c.uri, '\\'), c.windows) << c.uri;
-        EXPECT_EQ(FilePathFromUri(c.uri, '/'), c.posix) << c.uri;
+    for (const auto& c : cases) {
+        EXPECT_EQ(FilePathFromUri(c[0], '\\'), c[1]) << c[0];
+        EXPECT_EQ(FilePathFromUri(c[0], '/'), c[2]) << c[0];
     }
 }
 
