@@ -88,11 +88,10 @@ bool MatchesAny(const LoggedMessage& m, const std::vector<Expected>& list) {
     });
 }
 
-bool IsStartUpMessage(const LoggedMessage& m) {
-    return (m.code == KESTO_MESSAGE_STATUS && m.text == "Stream started") ||
-           (m.code == KESTO_MESSAGE_INFO && (m.text == "DecoderLib Initialized: \ntest decoder" ||
-                                             m.text == "After decoder instantiation"));
-}
+const std::vector<Expected> kStartUp = {
+    {KESTO_MESSAGE_STATUS, "Stream started"},
+    {KESTO_MESSAGE_INFO, "DecoderLib Initialized: \ntest decoder"},
+    {KESTO_MESSAGE_INFO, "After decoder instantiation"}};
 
 class FaultMatrixTest : public ReliabilityTest, public ::testing::WithParamInterface<Row> {
   protected:
@@ -141,6 +140,10 @@ class FaultMatrixTest : public ReliabilityTest, public ::testing::WithParamInter
 
 TEST_P(FaultMatrixTest, HostSeesTheFaultStopsPromptlyAndKeepsAValidSegment) {
     const Row& row = GetParam();
+    if (row.fault == Fault::Reset && row.phase != Phase::DuringStop && UnderWine()) {
+        GTEST_SKIP() << "Wine hands a Winsock program a peer's reset as an orderly close (recv "
+                        "gives 0), so the reset error cannot arrive";
+    }
     const std::string segment = ::testing::TempDir() + "fault_" + row.name + ".bin";
     RemovePair(segment);
     (void)Packets();
@@ -186,9 +189,9 @@ TEST_P(FaultMatrixTest, HostSeesTheFaultStopsPromptlyAndKeepsAValidSegment) {
     MarkStopped(false);
 
     for (const LoggedMessage& m : Messages()) {
-        const bool known =
-            IsStartUpMessage(m) || MatchesAny(m, row.oneOf) || MatchesAny(m, row.allowed);
-        EXPECT_TRUE(known) << "unexpected [" << m.code << "] " << m.text;
+        EXPECT_TRUE(MatchesAny(m, kStartUp) || MatchesAny(m, row.oneOf) ||
+                    MatchesAny(m, row.allowed))
+            << "unexpected [" << m.code << "] " << m.text;
     }
     EXPECT_TRUE(HasMessage(KESTO_MESSAGE_STATUS, "Stream started"));
 

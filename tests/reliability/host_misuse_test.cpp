@@ -3,11 +3,11 @@
 // refused or harmless as the public header says, and the stream is not disturbed by it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,62 +33,48 @@ class HostMisuseTest : public ReliabilityTest {
 };
 
 struct ReentrantCall {
-    const char* name;
-    std::function<int32_t()> call;  // the export; its result, or 0 for void exports
+    int32_t (*call)();  // the export; its result, or 0 for void exports
     int32_t result;
     int32_t code;
     const char* prefix;
 };
 
-std::atomic<int> reentrantIndex{-1};
+const ReentrantCall kReentrantCalls[] = {
+    {[] { return StopServerStream("cam"); }, KESTO_E_FAIL, KESTO_MESSAGE_ERROR,
+     "Error stopping stream: Resource deadlock"},
+    {[] { return (DestroyClient(), 0); }, 0, KESTO_MESSAGE_ERROR,
+     "Error destroying client: Resource deadlock"},
+    {[] { return StartServerStream("cam", "tcp://127.0.0.1:1"); }, KESTO_E_FAIL,
+     KESTO_MESSAGE_EXCEPTION, "Error starting stream: Resource deadlock"},
+};
+std::atomic<const ReentrantCall*> pendingCall{nullptr};
 std::atomic<int32_t> reentrantResult{1};
-std::atomic<bool> reentrantDone{false};
-
-const std::vector<ReentrantCall>& ReentrantCalls() {
-    static const std::vector<ReentrantCall> calls = {
-        {"StopServerStream", [] { return StopServerStream("cam"); }, KESTO_E_FAIL,
-         KESTO_MESSAGE_ERROR, "Error stopping stream: Resource deadlock"},
-        {"DestroyClient",
-         [] {
-             DestroyClient();
-             return 0;
-         },
-         0, KESTO_MESSAGE_ERROR, "Error destroying client: Resource deadlock"},
-        {"StartServerStream", [] { return StartServerStream("cam", "tcp://127.0.0.1:1"); },
-         KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, "Error starting stream: Resource deadlock"},
-    };
-    return calls;
-}
 
 void KESTO_CALL CallingMessageCallback(int32_t code, const char* text, int64_t timeMs) {
     RecordMessage(code, text, timeMs);
     if (code == KESTO_MESSAGE_INFO && text != nullptr &&
-        std::strcmp(text, "After decoder instantiation") == 0 && !reentrantDone.exchange(true)) {
-        reentrantResult.store(
-            ReentrantCalls()[static_cast<std::size_t>(reentrantIndex.load())].call());
+        std::strcmp(text, "After decoder instantiation") == 0) {
+        if (const ReentrantCall* c = pendingCall.exchange(nullptr)) reentrantResult = c->call();
     }
 }
 
-// Called on the worker thread, from inside a callback.
+// Called on the worker thread, from inside a callback, each as the first such call of a stream.
 TEST_F(HostMisuseTest, StreamCallsFromACallbackAreRefusedWithoutHanging) {
-    for (std::size_t i = 0; i < ReentrantCalls().size(); ++i) {
-        const ReentrantCall& c = ReentrantCalls()[i];
-        SCOPED_TRACE(c.name);
+    for (const ReentrantCall& c : kReentrantCalls) {
+        SCOPED_TRACE(c.prefix);
         ClearLog();
-        reentrantIndex.store(static_cast<int>(i));
-        reentrantDone.store(false);
-        reentrantResult.store(1);
+        reentrantResult = 1;
+        pendingCall = &c;
         LoopbackServer server;
         ServePackets(server);
         SetCallbackFunc(&CallingMessageCallback);
         ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
-        PollUntil([] { return reentrantResult.load() != 1; }, milliseconds(5000));
+        PollUntil([] { return reentrantResult != 1; });
         EXPECT_EQ(reentrantResult.load(), c.result);
         EXPECT_TRUE(WaitFor([&](const std::vector<LoggedMessage>& all) {
-            for (const auto& m : all) {
-                if (m.code == c.code && m.text.rfind(c.prefix, 0) == 0) return true;
-            }
-            return false;
+            return std::any_of(all.begin(), all.end(), [&](const LoggedMessage& m) {
+                return m.code == c.code && m.text.rfind(c.prefix, 0) == 0;
+            });
         })) << Describe();
         // The refused call has still raised the stop flag (it is raised before the join is
         // tried, and never cleared), so the worker ends after its chunk; the host's own stop

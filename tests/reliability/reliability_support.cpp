@@ -47,46 +47,47 @@ std::vector<uint8_t> ReadAll(const std::string& path, bool& exists) {
                                 std::istreambuf_iterator<char>());
 }
 
+// What Winsock and POSIX sockets spell differently. Winsock is started by the LoopbackServer
+// that every caller has made first.
 #if defined(_WIN32)
+using Native = SOCKET;
 void CloseNative(Socket socket) {
-    ::closesocket(static_cast<SOCKET>(socket));
+    ::closesocket(static_cast<Native>(socket));
 }
-bool WaitWritable(Socket socket, int timeoutMs) {
-    WSAPOLLFD waiting{static_cast<SOCKET>(socket), POLLWRNORM, 0};
-    return ::WSAPoll(&waiting, 1, timeoutMs) == 1;
-}
-template <typename T>
-void SetOption(Socket socket, int level, int name, const T& value) {
-    ::setsockopt(static_cast<SOCKET>(socket), level, name, reinterpret_cast<const char*>(&value),
-                 sizeof value);
-}
-// Connects without waiting for the connection (the caller polls); Winsock is started by the
-// LoopbackServer every caller has made first.
-Socket StartConnect(uint16_t port) {
-    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+Native NonBlockingSocket() {
+    const Native socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     u_long nonBlocking = 1;
     ::ioctlsocket(socket, FIONBIO, &nonBlocking);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    ::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    return static_cast<Socket>(socket);
+    return socket;
+}
+int Poll(pollfd* entry, int timeoutMs) {
+    return ::WSAPoll(entry, 1, timeoutMs);
 }
 #else
+using Native = int;
 void CloseNative(Socket socket) {
-    ::close(static_cast<int>(socket));
+    ::close(static_cast<Native>(socket));
 }
+Native NonBlockingSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+}
+int Poll(pollfd* entry, int timeoutMs) {
+    return ::poll(entry, 1, timeoutMs);
+}
+#endif
+
 bool WaitWritable(Socket socket, int timeoutMs) {
-    pollfd waiting{static_cast<int>(socket), POLLOUT, 0};
-    return ::poll(&waiting, 1, timeoutMs) == 1;
+    pollfd waiting{static_cast<Native>(socket), POLLOUT, 0};
+    return Poll(&waiting, timeoutMs) == 1;
 }
 template <typename T>
 void SetOption(Socket socket, int level, int name, const T& value) {
-    ::setsockopt(static_cast<int>(socket), level, name, &value, sizeof value);
+    ::setsockopt(static_cast<Native>(socket), level, name, reinterpret_cast<const char*>(&value),
+                 sizeof value);
 }
+// Connects to 127.0.0.1:port without waiting for the connection.
 Socket StartConnect(uint16_t port) {
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const Native socket = NonBlockingSocket();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -94,7 +95,6 @@ Socket StartConnect(uint16_t port) {
     ::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
     return static_cast<Socket>(socket);
 }
-#endif
 }  // namespace
 
 std::vector<Packet> GeneratePackets(int count, int side, int gop) {
@@ -111,10 +111,7 @@ std::vector<Packet> GeneratePackets(int count, int side, int gop) {
 void ServeLoop(LoopbackServer& server, const std::vector<Packet>& packets,
                std::chrono::milliseconds period) {
     server.Serve([&server, &packets, period](Socket socket) {
-        for (std::size_t i = 0; !server.Stopping(); ++i) {
-            const Packet& p = packets[i % packets.size()];
-            if (!LoopbackServer::SendAll(socket, p.data(), p.size())) return;
-            std::this_thread::sleep_for(period);
+        while (server.SendPackets(socket, packets, static_cast<int>(period.count()))) {
         }
     });
 }
@@ -185,6 +182,15 @@ void ReliabilityTest::MarkStopped(bool stopped) {
 
 int ReliabilityTest::LateCallbacks() {
     return lateCalls.load();
+}
+
+bool UnderWine() {
+#if defined(_WIN32)
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
 }
 
 void SetNoDelay(Socket socket) {

@@ -20,7 +20,7 @@ using Socket = LoopbackServer::Socket;
 
 // `count` access units of a small generated stream (IDR with SPS/PPS every `gop` frames),
 // each with its azimuth record.
-std::vector<Packet> GeneratePackets(int count, int side = 32, int gop = 4);
+std::vector<Packet> GeneratePackets(int count, int side = 64, int gop = 4);
 
 // Serves `packets` round and round, one every `period`, until the server stops.
 void ServeLoop(LoopbackServer& server, const std::vector<Packet>& packets,
@@ -54,6 +54,9 @@ class ReliabilityTest : public ::testing::Test {
   private:
     const char* decoderPath;
 };
+
+// True in a Windows program running under Wine.
+bool UnderWine();
 
 // -- sockets: what Winsock and POSIX spell differently
 

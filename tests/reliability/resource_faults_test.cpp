@@ -32,7 +32,7 @@ using ResourceFaultsTest = ReliabilityTest;
 // carry on.
 TEST_F(ResourceFaultsTest, SegmentOnAFullDiskLeavesTheStreamRunning) {
     LoopbackServer server;
-    static const std::vector<Packet> packets = GeneratePackets(12, 128, 4);
+    static const std::vector<Packet> packets = GeneratePackets(12, 128, 10);
     ServeLoop(server, packets, milliseconds(5));
     ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
     ASSERT_TRUE(Receiving("cam")) << Describe();
