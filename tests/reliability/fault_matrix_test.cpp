@@ -3,21 +3,13 @@
 // Every row checks the messages the host receives, that the stop returns within 500 ms, that
 // no callback comes after it, and that the open segment is left as a valid pair. The test
 // decoder stands behind the binding, so the rows exercise the sources, not FFmpeg.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <ostream>
 #include <random>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "kesto/video_client.h"
-#include "loopback_server.h"
-#include "message_log.h"
 #include "reliability_support.h"
 
 namespace kesto::test {

@@ -1,20 +1,12 @@
 // What a host may get wrong: calling the stream exports from inside a callback, passing null
 // strings while a stream runs, and calling exports after DestroyClient and DestroyD3D. Each is
 // refused or harmless as the public header says, and the stream is not disturbed by it.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <fstream>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "kesto/video_client.h"
-#include "loopback_server.h"
-#include "message_log.h"
 #include "reliability_support.h"
 #include "test_decoder_control.h"
 

@@ -1,6 +1,8 @@
-// Shared by the reliability and soak tests: the fixture, generated packets, the check that a
-// recording pair left on disk is whole, a host callback that notices calls after a stop
-// returned, and the few socket calls that differ between POSIX and Winsock.
+// Shared by the reliability and soak tests (which include only this for the client, its
+// messages, the loopback server and the standard headers they all use): the fixture,
+// generated packets, the check that a recording pair left on disk is whole, a host callback
+// that notices calls after a stop returned, and the few socket calls that differ between
+// POSIX and Winsock.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,9 +11,12 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "kesto/video_client.h"
 #include "loopback_server.h"
+#include "message_log.h"
 
 namespace kesto::test {
 

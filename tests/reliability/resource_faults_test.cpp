@@ -2,18 +2,10 @@
 // changes between StartServerStream and its playback, a decoder whose start-up fails. Each
 // must be reported the way the library reports it, and leave the stream (or the next one)
 // working.
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "kesto/video_client.h"
-#include "loopback_server.h"
-#include "message_log.h"
 #include "reliability_support.h"
 #include "streamgen.h"
 #include "test_decoder_control.h"
@@ -62,18 +54,15 @@ TEST_F(ResourceFaultsTest, SegmentOnAFullDiskLeavesTheStreamRunning) {
 // The recording changes between StartServerStream (which checks that it exists) and the
 // worker reading it two seconds later.
 TEST_F(ResourceFaultsTest, RecordingChangedBeforePlaybackStarts) {
-    TestDecoderControl decoder(TEST_DECODER_PATH);
     const std::string raw = ::testing::TempDir() + "vanishing.bin";
     const std::vector<Packet> packets = GeneratePackets(4);
-    enum class Change { RawDeleted, SidecarDeleted, RawEmptied };
-    for (Change change : {Change::RawDeleted, Change::SidecarDeleted, Change::RawEmptied}) {
+    enum class Change { RawDeleted, RawEmptied };
+    for (Change change : {Change::RawDeleted, Change::RawEmptied}) {
         SCOPED_TRACE(static_cast<int>(change));
         ClearLog();
         streamgen::WriteRecording(raw, packets);
-        const long chunksBefore = decoder.Counts().chunkCount;
         ASSERT_EQ(StartServerStream("rec", ("file://" + raw).c_str()), KESTO_S_OK);
         if (change == Change::RawDeleted) std::remove(raw.c_str());
-        if (change == Change::SidecarDeleted) std::remove(Sidecar(raw).c_str());
         if (change == Change::RawEmptied) std::fclose(std::fopen(raw.c_str(), "wb"));
 
         const bool reported = change == Change::RawDeleted;
@@ -82,7 +71,7 @@ TEST_F(ResourceFaultsTest, RecordingChangedBeforePlaybackStarts) {
                 WaitForMessage(KESTO_MESSAGE_ERROR, "File video stream: unable to read full file"))
                 << Describe();
         } else {
-            // Played unframed, or as an empty recording: the decoder starts and nothing fails.
+            // Played as an empty recording: the decoder starts and nothing fails.
             EXPECT_TRUE(
                 WaitForMessage(KESTO_MESSAGE_INFO, "DecoderLib Initialized: \ntest decoder"))
                 << Describe();
@@ -91,9 +80,6 @@ TEST_F(ResourceFaultsTest, RecordingChangedBeforePlaybackStarts) {
         EXPECT_EQ(StopServerStream("rec"), KESTO_S_OK);
         EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), reported ? 1u : 0u) << Describe();
         EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
-        if (change == Change::SidecarDeleted) {
-            EXPECT_GT(decoder.Counts().chunkCount, chunksBefore);  // the bytes were played
-        }
         RemovePair(raw);
     }
 }

@@ -6,20 +6,12 @@
 // Cycle counts: CI's short run by default; KESTO_SOAK_CYCLES=full for 1,000 TCP and 200 file
 // cycles, or KESTO_SOAK_CYCLES=<tcp>,<file> for any other. A file stop always takes about two
 // seconds (the playback's start delay cannot be cut short), so file cycles dominate the time.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "kesto/video_client.h"
-#include "loopback_server.h"
-#include "message_log.h"
 #include "reliability_support.h"
 #include "streamgen.h"
 
