@@ -128,12 +128,17 @@ TEST_F(SoakTest, StartStopCyclesWithRequestsInFlightAndHostThreadsCalling) {
 
     EXPECT_TRUE(surfaceMade) << "no display surface (under Wine: no X display?)";
     EXPECT_GT(calls.load(), 100);
-    // A stop waits for the frame the worker is handing over, and with it for a snapshot
-    // being encoded or a Render holding the display lock: about 100 ms at full speed,
-    // seconds under TSan. Only a hang fails here; the fault matrix holds stops without a
-    // display to 500 ms.
-    EXPECT_LT(slowestTcpStop, milliseconds(10000));
-    EXPECT_LT(slowestFileStop, milliseconds(12000));
+    // A stop waits for the frame the worker is handing over, and with it for the display lock,
+    // which the four host threads take over and over (Render, snapshots): about 100 ms at
+    // full speed; under TSan on two loaded cores up to 18 s was seen. Only a hang fails here;
+    // the fault matrix holds stops without a display to 500 ms.
+#if defined(__SANITIZE_THREAD__)
+    const milliseconds hang(60000);
+#else
+    const milliseconds hang(10000);
+#endif
+    EXPECT_LT(slowestTcpStop, hang);
+    EXPECT_LT(slowestFileStop, hang + milliseconds(2000));
     EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
     RecordProperty("cycles", counts.tcp + fileRun);
 }
