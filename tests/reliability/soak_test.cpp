@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
+#include <utility>
 
 #include "reliability_support.h"
 #include "streamgen.h"
@@ -24,19 +26,6 @@ namespace {
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
-
-struct Cycles {
-    int tcp = 200;
-    int file = 20;
-};
-
-Cycles CycleCounts() {
-    Cycles counts;
-    const char* setting = std::getenv("KESTO_SOAK_CYCLES");
-    if (setting != nullptr && std::string(setting) == "full") return {1000, 200};
-    if (setting != nullptr) std::sscanf(setting, "%d,%d", &counts.tcp, &counts.file);
-    return counts;
-}
 
 class SoakTest : public ReliabilityTest {
   protected:
@@ -109,14 +98,19 @@ TEST_F(SoakTest, StartStopCyclesWithRequestsInFlightAndHostThreadsCalling) {
         });
     }
 
-    const Cycles counts = CycleCounts();
+    int tcpCycles = 200, fileCycles = 20;  // KESTO_SOAK_CYCLES: "full" or "<tcp>,<file>"
+    if (const char* setting = std::getenv("KESTO_SOAK_CYCLES")) {
+        if (std::string(setting) == "full")
+            std::tie(tcpCycles, fileCycles) = std::make_pair(1000, 200);
+        std::sscanf(setting, "%d,%d", &tcpCycles, &fileCycles);
+    }
     Clock::duration slowestTcpStop{};
     Clock::duration slowestFileStop{};
-    const int every = counts.file > 0 ? std::max(1, counts.tcp / counts.file) : 0;
+    const int every = fileCycles > 0 ? std::max(1, tcpCycles / fileCycles) : 0;
     int fileRun = 0;
-    for (int i = 0; i < counts.tcp && !HasFailure(); ++i) {
+    for (int i = 0; i < tcpCycles && !HasFailure(); ++i) {
         RunCycle(i, false, slowestTcpStop);
-        if (every > 0 && (i + 1) % every == 0 && fileRun < counts.file) {
+        if (every > 0 && (i + 1) % every == 0 && fileRun < fileCycles) {
             RunCycle(i, true, slowestFileStop);
             ++fileRun;
         }
@@ -140,7 +134,7 @@ TEST_F(SoakTest, StartStopCyclesWithRequestsInFlightAndHostThreadsCalling) {
     EXPECT_LT(slowestTcpStop, hang);
     EXPECT_LT(slowestFileStop, hang + milliseconds(2000));
     EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
-    RecordProperty("cycles", counts.tcp + fileRun);
+    RecordProperty("cycles", tcpCycles + fileRun);
 }
 
 }  // namespace
