@@ -12,7 +12,11 @@ namespace kesto::platform {
 using LibraryUnloadHandler = void (*)() noexcept;
 
 // Set once, while the library is loaded (from a global initialiser); null switches it off.
+// Kept in platform/library_unload.cpp, shared by both backends.
 void SetLibraryUnloadHandler(LibraryUnloadHandler handler);
+
+// Runs the handler, if one is set. For the backends, which know when the library unloads.
+void CallLibraryUnloadHandler() noexcept;
 
 // Runs the handler at process exit as well, before the global destructors of the libraries
 // loaded up to this call. POSIX: exit() finalizes a library loaded at run time (the decoder)

@@ -1,7 +1,5 @@
 #include "platform/library_unload.h"
 
-#include <atomic>
-
 // The C++ runtime's registration of exit handlers per loaded object, which the global
 // destructors use; __dso_handle identifies this object.
 extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso);
@@ -10,21 +8,8 @@ extern "C" void* __dso_handle;
 namespace kesto::platform {
 
 namespace {
-std::atomic<LibraryUnloadHandler> unloadHandler{nullptr};
-}  // namespace
-
-void SetLibraryUnloadHandler(LibraryUnloadHandler handler) {
-    unloadHandler.store(handler);
-}
-
-namespace {
-void CallUnloadHandler() {
-    const LibraryUnloadHandler handler = unloadHandler.load();
-    if (handler != nullptr) handler();
-}
-
 void CallUnloadHandlerAtExit(void*) {
-    CallUnloadHandler();
+    CallLibraryUnloadHandler();
 }
 }  // namespace
 
@@ -44,5 +29,5 @@ void RunUnloadHandlerBeforeExit() {
 // handler still finds every global object. At exit() the C++ destructors may come first; the
 // handler then finds the stream already ended.
 __attribute__((destructor)) static void KestoLibraryUnloading() {
-    kesto::platform::CallUnloadHandler();
+    kesto::platform::CallLibraryUnloadHandler();
 }

@@ -2,17 +2,7 @@
 
 #include <windows.h>
 
-#include <atomic>
-
 namespace kesto::platform {
-
-namespace {
-std::atomic<LibraryUnloadHandler> unloadHandler{nullptr};
-}  // namespace
-
-void SetLibraryUnloadHandler(LibraryUnloadHandler handler) {
-    unloadHandler.store(handler);
-}
 
 void RunUnloadHandlerBeforeExit() {}
 
@@ -24,8 +14,7 @@ void RunUnloadHandlerBeforeExit() {}
 // to end.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-        const kesto::platform::LibraryUnloadHandler handler = kesto::platform::unloadHandler.load();
-        if (handler != nullptr) handler();
+        kesto::platform::CallLibraryUnloadHandler();
     }
     return TRUE;
 }
