@@ -18,6 +18,7 @@ install(TARGETS kesto_decoder_ff
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/kesto/video_client.h
+  ${PROJECT_BINARY_DIR}/include/kesto/video_client_version.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kesto)
 
 install(EXPORT KestoVideoClientTargets

@@ -106,6 +106,23 @@ function(kesto_exports_from_version_script target version_script)
   target_sources(${target} PRIVATE "${def}")
 endfunction()
 
+# Gives a DLL its version resource (cmake/version.rc.in, compiled by windres) and links it
+# without a time stamp in its headers, so that the same sources give the same DLL.
+enable_language(RC)
+function(kesto_add_version_resource target description)
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  set(KESTO_RC_NAME "${name}")
+  set(KESTO_RC_FILE "${name}.dll")
+  set(KESTO_RC_DESCRIPTION "${description}")
+  set(rc "${CMAKE_CURRENT_BINARY_DIR}/${target}.version.rc")
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/version.rc.in" "${rc}" @ONLY)
+  target_sources(${target} PRIVATE "${rc}")
+  target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
+endfunction()
+
 # Adds a test that checks a built DLL with objdump: it exports exactly the names of a version
 # script (undecorated), and imports nothing but DLLs that come with Windows.
 function(kesto_add_pe_check test_name target version_script)

@@ -45,6 +45,8 @@
 
 #include <stdint.h>
 
+#include <kesto/video_client_version.h> /* KESTO_VERSION_STRING and its parts */
+
 #if defined(_WIN32)
 #define KESTO_CALL __cdecl
 #if defined(KESTO_BUILDING_LIBRARY)

@@ -49,6 +49,7 @@ constexpr const char* kUsage =
     "                      frame is shown (s r q + - and < > ^ v for the arrows, . for\n"
     "                      no key); for scripted demos and tests\n"
     "  --verbose           also print the library's per-frame azimuth traces\n"
+    "  --version           show the library version this viewer was built with\n"
     "  --help              show this text\n"
     "\n"
     "Keys: Left/Right turn the picture by 0.05 rad, Up/Down by 0.5 rad; + and - zoom;\n"
@@ -64,6 +65,7 @@ struct Arguments {
     bool headless = false;
     bool verbose = false;
     bool help = false;
+    bool version = false;
 };
 
 Arguments Parse(int argc, char** argv) {
@@ -77,6 +79,9 @@ Arguments Parse(int argc, char** argv) {
         if (option == "--help" || option == "-h") {
             flag();
             args.help = true;
+        } else if (option == "--version") {
+            flag();
+            args.version = true;
         } else if (option == "--headless") {
             flag();
             args.headless = true;
@@ -411,6 +416,10 @@ int main(int argc, char** argv) {
     const std::optional<Arguments> parsed =
         kesto::tools::ParseCommandLine("kesto-viewer", kUsage, argc, argv, Parse, exitCode);
     if (!parsed) return exitCode;
+    if (parsed->version) {
+        std::printf("kesto-viewer %s\n", KESTO_VERSION_STRING);
+        return 0;
+    }
     Arguments args = *parsed;
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
