@@ -7,6 +7,7 @@
 #include <string>
 #include <tuple>
 
+#include "display/snapshot.h"
 #include "display_fixture.h"
 #include "kesto/video_client.h"
 #include "message_log.h"
@@ -173,6 +174,14 @@ TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
                            "write to: " +
                                folder.Path("no/frame.bmp")));
     EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 2u) << Describe();
+}
+
+TEST(SnapshotConversion, BmpPixelsAreBlendedOverMagentaByTheFourthByte) {
+    const uint8_t rgba[] = {0x30, 0x20, 0x10, 0xFF, 0x30, 0x20, 0x10, 0x00, 0x00, 0xFF, 0x00, 0x80};
+    uint8_t rgb[9] = {};
+    BlendOverMagenta(rgba, 3, rgb);
+    const uint8_t expected[] = {0x30, 0x20, 0x10, 0xFF, 0x00, 0xFF, 0x7F, 0x80, 0x7F};
+    EXPECT_EQ(std::vector<uint8_t>(rgb, rgb + 9), std::vector<uint8_t>(expected, expected + 9));
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 // display_system.h on top of the software Direct3D 9: the "runtime" is linked in, the focus
 // window is a handle the software runtime hands out, and monitors are the adapters' rectangles
-// set through the control interface.
+// (one 1920 x 1080 monitor unless the test control sets others).
 #include "platform/display_system.h"
+
+#include <cstdint>
+#include <mutex>
+#include <set>
 
 #include "platform/soft_d3d9/soft_d3d9_internal.h"
 
@@ -12,6 +16,64 @@ namespace {
 int runtimeModule;
 
 }  // namespace
+}  // namespace kesto::platform
+
+namespace kesto::soft_d3d9::internal {
+namespace {
+
+// The one focus window class and the windows made of it; guarded by windowLock.
+std::mutex windowLock;
+bool classRegistered = false;
+std::set<HWND> windows;
+uintptr_t nextWindow = 0x10010;
+
+}  // namespace
+
+// RegisterClassW refuses a class that already exists (ERROR_CLASS_ALREADY_EXISTS), so a
+// second registration without UnregisterClassW fails here too.
+bool RegisterWindowClass() {
+    if (FAILED(EnterCall("Win32", "RegisterClass"))) return false;
+    std::lock_guard<std::mutex> guard(windowLock);
+    if (classRegistered) return false;
+    classRegistered = true;
+    return true;
+}
+
+bool UnregisterWindowClass() {
+    std::lock_guard<std::mutex> guard(windowLock);
+    const bool wasRegistered = classRegistered;
+    classRegistered = false;
+    return wasRegistered;
+}
+
+HWND CreateWindow() {
+    if (FAILED(EnterCall("Win32", "CreateWindow"))) return nullptr;
+    std::lock_guard<std::mutex> guard(windowLock);
+    if (!classRegistered) return nullptr;
+    HWND window = reinterpret_cast<HWND>(nextWindow);
+    nextWindow += 0x10;
+    windows.insert(window);
+    return window;
+}
+
+bool DestroyWindow(HWND window) {
+    std::lock_guard<std::mutex> guard(windowLock);
+    return windows.erase(window) != 0;
+}
+
+bool WindowClassRegistered() {
+    std::lock_guard<std::mutex> guard(windowLock);
+    return classRegistered;
+}
+
+size_t WindowCount() {
+    std::lock_guard<std::mutex> guard(windowLock);
+    return windows.size();
+}
+
+}  // namespace kesto::soft_d3d9::internal
+
+namespace kesto::platform {
 
 Direct3DRuntime LoadDirect3DRuntime() {
     Direct3DRuntime runtime;

@@ -1349,6 +1349,32 @@ HRESULT Direct3D::CreateDeviceEx(UINT adapter, D3DDEVTYPE deviceType, HWND focus
 
 namespace internal {
 
+std::atomic<Control*> attachedControl{nullptr};
+
+void FillCaps(const Configuration& configuration, UINT adapter, D3DCAPS9* caps) {
+    *caps = D3DCAPS9{};
+    caps->DeviceType = D3DDEVTYPE_HAL;
+    caps->AdapterOrdinal = adapter;
+    caps->Caps2 = configuration.dynamicTextures ? D3DCAPS2_DYNAMICTEXTURES : 0;
+    caps->DevCaps = configuration.hardwareTransform ? D3DDEVCAPS_HWTRANSFORMANDLIGHT : 0;
+    caps->TextureCaps =
+        D3DPTEXTURECAPS_PERSPECTIVE | (configuration.pow2Textures ? D3DPTEXTURECAPS_POW2 : 0);
+    caps->MaxTextureWidth = caps->MaxTextureHeight = 8192;
+    caps->MaxTextureRepeat = 8192;
+    caps->MaxTextureBlendStages = caps->MaxSimultaneousTextures = 1;
+    caps->MaxPrimitiveCount = 0xFFFFF;
+    caps->MaxVertexIndex = 0xFFFFFF;
+    caps->MaxStreams = 1;
+    caps->MaxStreamStride = 255;
+    caps->MasterAdapterOrdinal = adapter;
+    caps->NumberOfAdaptersInGroup = 1;
+    caps->NumSimultaneousRTs = 1;
+}
+
+HMONITOR MonitorHandle(UINT index) {
+    return reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(0x4D000 + 0x10 * index));
+}
+
 std::vector<uint32_t> CopySurfacePixels(IDirect3DSurface9* surface, UINT* width, UINT* height) {
     auto* own = dynamic_cast<Surface*>(surface);
     if (own == nullptr) return {};
