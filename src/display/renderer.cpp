@@ -22,12 +22,6 @@ CRenderer::~CRenderer() {
     ReleaseInterface(surface);
 }
 
-HRESULT CRenderer::ResizeTexture(unsigned, unsigned) {
-    return S_OK;
-}
-
-void CRenderer::UploadFrame(const uint8_t*, unsigned, double) {}
-
 HRESULT CRenderer::Initialize(IDirect3D9* d3d, IDirect3D9Ex* d3dEx, HWND window, unsigned adapter) {
     D3DCAPS9 caps = {};
     HRESULT hr = d3d->GetDeviceCaps(adapter, D3DDEVTYPE_HAL, &caps);

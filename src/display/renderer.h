@@ -34,14 +34,13 @@ class CRenderer {
 
     // Draws into the device's render target 0 (the manager's surface).
     virtual HRESULT Render() = 0;
-    // The base renderer keeps no texture: nothing to do.
-    virtual HRESULT ResizeTexture(unsigned width, unsigned height);
+    // Makes the frame texture anew at this size.
+    virtual HRESULT ResizeTexture(unsigned width, unsigned height) = 0;
     virtual void SaveSnapshot(std::string path) = 0;
     // Copies a frame of side x side pixels (4 bytes each, rows packed) into the texture. The
     // side travels with the pixels so that an upload never reads beyond the frame, whatever
-    // size the texture has at that moment (a failed resize keeps the old one). The base
-    // renderer ignores frames.
-    virtual void UploadFrame(const uint8_t* pixels, unsigned side, double azimuth);
+    // size the texture has at that moment (a failed resize keeps the old one).
+    virtual void UploadFrame(const uint8_t* pixels, unsigned side, double azimuth) = 0;
     // Creates the adapter's device (`d3dEx` may be null: then a plain device).
     virtual HRESULT Initialize(IDirect3D9* d3d, IDirect3D9Ex* d3dEx, HWND window, unsigned adapter);
 

@@ -3,9 +3,8 @@
 // (one 1920 x 1080 monitor unless the test control sets others).
 #include "platform/display_system.h"
 
+#include <atomic>
 #include <cstdint>
-#include <mutex>
-#include <set>
 
 #include "platform/soft_d3d9/soft_d3d9_internal.h"
 
@@ -21,54 +20,40 @@ int runtimeModule;
 namespace kesto::soft_d3d9::internal {
 namespace {
 
-// The one focus window class and the windows made of it; guarded by windowLock.
-std::mutex windowLock;
-bool classRegistered = false;
-std::set<HWND> windows;
-uintptr_t nextWindow = 0x10010;
+// The one focus window class and the windows made of it: made and destroyed with the
+// display, by one thread at a time (the display's lock), read by tests.
+std::atomic<bool> classRegistered{false};
+std::atomic<size_t> windowCount{0};
+std::atomic<uintptr_t> nextWindow{0x10010};
 
 }  // namespace
 
 // RegisterClassW refuses a class that already exists (ERROR_CLASS_ALREADY_EXISTS), so a
 // second registration without UnregisterClassW fails here too.
 bool RegisterWindowClass() {
-    if (FAILED(EnterCall("Win32", "RegisterClass"))) return false;
-    std::lock_guard<std::mutex> guard(windowLock);
-    if (classRegistered) return false;
-    classRegistered = true;
-    return true;
+    return SUCCEEDED(EnterCall("Win32", "RegisterClass")) && !classRegistered.exchange(true);
 }
 
 bool UnregisterWindowClass() {
-    std::lock_guard<std::mutex> guard(windowLock);
-    const bool wasRegistered = classRegistered;
-    classRegistered = false;
-    return wasRegistered;
+    return classRegistered.exchange(false);
 }
 
 HWND CreateWindow() {
-    if (FAILED(EnterCall("Win32", "CreateWindow"))) return nullptr;
-    std::lock_guard<std::mutex> guard(windowLock);
-    if (!classRegistered) return nullptr;
-    HWND window = reinterpret_cast<HWND>(nextWindow);
-    nextWindow += 0x10;
-    windows.insert(window);
-    return window;
+    if (FAILED(EnterCall("Win32", "CreateWindow")) || !classRegistered) return nullptr;
+    ++windowCount;
+    return reinterpret_cast<HWND>(nextWindow.fetch_add(0x10));
 }
 
-bool DestroyWindow(HWND window) {
-    std::lock_guard<std::mutex> guard(windowLock);
-    return windows.erase(window) != 0;
+void DestroyWindow(HWND window) {
+    if (window != nullptr) --windowCount;
 }
 
 bool WindowClassRegistered() {
-    std::lock_guard<std::mutex> guard(windowLock);
     return classRegistered;
 }
 
 size_t WindowCount() {
-    std::lock_guard<std::mutex> guard(windowLock);
-    return windows.size();
+    return windowCount;
 }
 
 }  // namespace kesto::soft_d3d9::internal

@@ -83,11 +83,13 @@ class Object : public Interface {
     Object(std::string description, ULONG publicCount) : publicRefs_(publicCount) {
         if (!description.empty()) {
             registered_ = true;
-            internal::RegisterObject(this, std::move(description));
+            if (internal::Control* control = internal::AttachedControl())
+                control->RegisterObject(this, std::move(description));
         }
     }
     ~Object() override {
-        if (registered_) internal::UnregisterObject(this);
+        internal::Control* control = internal::AttachedControl();
+        if (registered_ && control != nullptr) control->UnregisterObject(this);
     }
 
     virtual void OnPublicReleased() {}
@@ -609,11 +611,12 @@ class Device final : public Object<IDirect3DDevice9Ex>, public internal::DeviceS
         renderStates_[D3DRS_CULLMODE] = D3DCULL_CCW;
         renderStates_[D3DRS_LIGHTING] = TRUE;
         renderStates_[D3DRS_ZENABLE] = parameters.EnableAutoDepthStencil ? 1 : 0;
-        internal::RegisterDevice(this);
+        if (internal::Control* control = internal::AttachedControl()) control->RegisterDevice(this);
     }
 
     ~Device() override {
-        internal::UnregisterDevice(this);
+        if (internal::Control* control = internal::AttachedControl())
+            control->UnregisterDevice(this);
         d3d_->Release();
     }
 
@@ -691,7 +694,8 @@ class Device final : public Object<IDirect3DDevice9Ex>, public internal::DeviceS
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         *texture = new Texture(this, width, height, levels, usage, format, pool);
         AddRef();
-        internal::RecordTexture(TextureRecord{width, height, levels, usage, format, pool});
+        if (internal::Control* control = internal::AttachedControl())
+            control->RecordTexture(TextureRecord{width, height, levels, usage, format, pool});
         return S_OK;
     }
 
@@ -735,8 +739,9 @@ class Device final : public Object<IDirect3DDevice9Ex>, public internal::DeviceS
         *surface =
             new Surface(this, nullptr, shape, Describe("render target", width, height, format), 1);
         AddRef();
-        internal::RecordRenderTarget(RenderTargetRecord{width, height, format, multiSample, quality,
-                                                        lockable, shared != nullptr});
+        if (internal::Control* control = internal::AttachedControl())
+            control->RecordRenderTarget(RenderTargetRecord{width, height, format, multiSample,
+                                                           quality, lockable, shared != nullptr});
         return S_OK;
     }
 
@@ -1309,7 +1314,7 @@ Device* Direct3D::MakeDevice(UINT adapter, D3DDEVTYPE deviceType, HWND focusWind
     record.extended = extended;
     record.hadFullscreenMode = hadMode;
     record.parameters = parameters;
-    internal::RecordDevice(record);
+    if (internal::Control* control = internal::AttachedControl()) control->RecordDevice(record);
     return device;
 }
 

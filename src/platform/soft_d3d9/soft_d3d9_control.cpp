@@ -113,6 +113,14 @@ State& GetState() {
 }
 [[maybe_unused]] const bool attachedBeforeMain = (GetState(), true);
 
+// Runs `action` on the state with its mutex held and returns what it returns.
+template <typename Action>
+auto Locked(Action action) {
+    State& state = GetState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return action(state);
+}
+
 }  // namespace
 
 void Reset() {
@@ -129,15 +137,11 @@ void Reset() {
 }
 
 void SetAdapterMonitors(const std::vector<RECT>& monitors) {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.configuration.monitors = monitors;
+    Locked([&](State& state) { state.configuration.monitors = monitors; });
 }
 
 void SetExtendedAvailable(bool available) {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.configuration.extendedAvailable = available;
+    Locked([&](State& state) { state.configuration.extendedAvailable = available; });
 }
 
 void SetCaps(bool hardwareTransform, bool dynamicTextures, bool pow2Textures) {
@@ -149,15 +153,15 @@ void SetCaps(bool hardwareTransform, bool dynamicTextures, bool pow2Textures) {
 }
 
 void SetSupportedMultisampleTypes(const std::set<D3DMULTISAMPLE_TYPE>& types) {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.configuration.multisampleTypes.assign(types.begin(), types.end());
+    Locked([&](State& state) {
+        state.configuration.multisampleTypes.assign(types.begin(), types.end());
+    });
 }
 
 void SetDeviceState(HRESULT code) {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    for (internal::DeviceStateSink* device : state.liveDevices) device->SetState(code);
+    Locked([&](State& state) {
+        for (internal::DeviceStateSink* device : state.liveDevices) device->SetState(code);
+    });
 }
 
 void LoseDevices() {
@@ -172,15 +176,11 @@ void FailNextCall(const std::string& operation, HRESULT code, int times) {
 }
 
 void FailWindowClassRegistration(bool fail) {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.failClassRegistration = fail;
+    Locked([&](State& state) { state.failClassRegistration = fail; });
 }
 
 size_t LiveObjects() {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    return state.liveObjects.size();
+    return Locked([&](State& state) { return state.liveObjects.size(); });
 }
 
 std::string DescribeLiveObjects() {
@@ -206,21 +206,15 @@ size_t CallCount(const std::string& operation) {
 }
 
 std::vector<DeviceRecord> CreatedDevices() {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    return state.devices;
+    return Locked([&](State& state) { return state.devices; });
 }
 
 std::vector<RenderTargetRecord> CreatedRenderTargets() {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    return state.renderTargets;
+    return Locked([&](State& state) { return state.renderTargets; });
 }
 
 std::vector<TextureRecord> CreatedTextures() {
-    State& state = GetState();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    return state.textures;
+    return Locked([&](State& state) { return state.textures; });
 }
 
 HMONITOR AdapterMonitor(UINT adapter) {

@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/soft_d3d9/soft_d3d9_control.h"
@@ -70,40 +69,14 @@ inline Configuration CurrentConfiguration() {
     Control* control = AttachedControl();
     return control != nullptr ? control->CurrentConfiguration() : Configuration{};
 }
-// The hooks below only report to the control; without one they do nothing.
-inline void RegisterObject(const void* object, std::string description) {
-    if (Control* control = AttachedControl()) {
-        control->RegisterObject(object, std::move(description));
-    }
-}
-inline void UnregisterObject(const void* object) {
-    if (Control* control = AttachedControl()) control->UnregisterObject(object);
-}
-inline void RegisterDevice(DeviceStateSink* device) {
-    if (Control* control = AttachedControl()) control->RegisterDevice(device);
-}
-inline void UnregisterDevice(DeviceStateSink* device) {
-    if (Control* control = AttachedControl()) control->UnregisterDevice(device);
-}
-inline void RecordDevice(const DeviceRecord& record) {
-    if (Control* control = AttachedControl()) control->RecordDevice(record);
-}
-inline void RecordRenderTarget(const RenderTargetRecord& record) {
-    if (Control* control = AttachedControl()) control->RecordRenderTarget(record);
-}
-inline void RecordTexture(const TextureRecord& record) {
-    if (Control* control = AttachedControl()) control->RecordTexture(record);
-}
-
 void FillCaps(const Configuration& configuration, UINT adapter, D3DCAPS9* caps);
 HMONITOR MonitorHandle(UINT index);
 
-// Focus windows (display_system_soft.cpp), with their own lock: they are made and destroyed
-// with the display, not per call.
+// Focus windows (display_system_soft.cpp).
 bool RegisterWindowClass();
 bool UnregisterWindowClass();
 HWND CreateWindow();
-bool DestroyWindow(HWND window);
+void DestroyWindow(HWND window);
 bool WindowClassRegistered();
 size_t WindowCount();
 
