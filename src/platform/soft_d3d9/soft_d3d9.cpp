@@ -1380,6 +1380,42 @@ HMONITOR MonitorHandle(UINT index) {
     return reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(0x4D000 + 0x10 * index));
 }
 
+// The one focus window class and the windows made of it: made and destroyed with the
+// display, by one thread at a time (the display's lock), read by tests.
+namespace {
+std::atomic<bool> classRegistered{false};
+std::atomic<size_t> windowCount{0};
+std::atomic<uintptr_t> nextWindow{0x10010};
+}  // namespace
+
+// RegisterClassW refuses a class that already exists (ERROR_CLASS_ALREADY_EXISTS), so a
+// second registration without UnregisterClassW fails here too.
+bool RegisterWindowClass() {
+    return SUCCEEDED(EnterCall("Win32", "RegisterClass")) && !classRegistered.exchange(true);
+}
+
+bool UnregisterWindowClass() {
+    return classRegistered.exchange(false);
+}
+
+HWND CreateWindow() {
+    if (FAILED(EnterCall("Win32", "CreateWindow")) || !classRegistered) return nullptr;
+    ++windowCount;
+    return reinterpret_cast<HWND>(nextWindow.fetch_add(0x10));
+}
+
+void DestroyWindow(HWND window) {
+    if (window != nullptr) --windowCount;
+}
+
+bool WindowClassRegistered() {
+    return classRegistered;
+}
+
+size_t WindowCount() {
+    return windowCount;
+}
+
 std::vector<uint32_t> CopySurfacePixels(IDirect3DSurface9* surface, UINT* width, UINT* height) {
     auto* own = dynamic_cast<Surface*>(surface);
     if (own == nullptr) return {};

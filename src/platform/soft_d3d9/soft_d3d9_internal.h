@@ -1,10 +1,10 @@
 // Shared between the files of the software Direct3D 9, and the seam to its test control.
 //
-// The device itself (soft_d3d9.cpp, display_system_soft.cpp) is part of the shipped Linux
-// library; the control (soft_d3d9_control.cpp: switches, injected failures, call counts,
-// creation records, the live-object registry) is a library of its own that only test programs
-// link. It attaches itself before main; without it every hook below is one atomic load of a
-// null pointer, so the library's Direct3D calls take no process-wide lock.
+// The device itself (soft_d3d9.cpp, rasterizer.cpp) is part of the shipped Linux library; the
+// control (soft_d3d9_control.cpp: switches, injected failures, call counts, creation records,
+// the live-object registry) is a library of its own that only test programs link. It attaches
+// itself before main; without it, what a call asks of the control is one atomic load of a null
+// pointer, so the library's Direct3D calls take no process-wide lock.
 #pragma once
 
 #include <atomic>
@@ -72,7 +72,7 @@ inline Configuration CurrentConfiguration() {
 void FillCaps(const Configuration& configuration, UINT adapter, D3DCAPS9* caps);
 HMONITOR MonitorHandle(UINT index);
 
-// Focus windows (display_system_soft.cpp).
+// The focus windows the software runtime hands out (soft_d3d9.cpp).
 bool RegisterWindowClass();
 bool UnregisterWindowClass();
 HWND CreateWindow();
