@@ -8,7 +8,6 @@
 
 #include "display/d3dx_math.h"
 #include "platform/d3d9_api.h"
-#include "platform/soft_d3d9/soft_d3d9_control.h"
 
 namespace {
 
@@ -106,6 +105,18 @@ void BM_DisplayDraw1024(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 1024 * 1024);
 }
 BENCHMARK(BM_DisplayDraw1024)->Arg(0)->Arg(157)->Arg(50)->Unit(benchmark::kMillisecond);
+
+// One LockRect/UnlockRect pair of the frame texture, as every upload makes: the cost of a call
+// into the device without the pixels.
+void BM_LockUnlockRect(benchmark::State& state) {
+    Scene scene(64);
+    D3DLOCKED_RECT locked{};
+    for (auto _ : state) {
+        scene.texture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD);
+        scene.texture->UnlockRect(0);
+    }
+}
+BENCHMARK(BM_LockUnlockRect);
 
 }  // namespace
 

@@ -124,43 +124,43 @@ class Decoder {
 
     bool Init() {
         Release();
-        lastError_.clear();
+        lastError.clear();
         const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
         if (codec == nullptr) return Fail("libavcodec has no H.264 decoder");
-        parser_ = av_parser_init(AV_CODEC_ID_H264);
-        if (parser_ == nullptr) return Fail("libavcodec has no H.264 parser");
-        context_ = avcodec_alloc_context3(codec);
-        packet_ = av_packet_alloc();
-        if (context_ == nullptr || packet_ == nullptr) {
+        parser = av_parser_init(AV_CODEC_ID_H264);
+        if (parser == nullptr) return Fail("libavcodec has no H.264 parser");
+        context = avcodec_alloc_context3(codec);
+        packet = av_packet_alloc();
+        if (context == nullptr || packet == nullptr) {
             return Fail("out of memory allocating the H.264 decoder");
         }
         InstallFfmpegLogRouting();
         ApplyThreading();
-        const int result = avcodec_open2(context_, codec, nullptr);
+        const int result = avcodec_open2(context, codec, nullptr);
         if (result < 0) return Fail("opening the H.264 decoder failed: " + FfmpegErrorText(result));
         return true;
     }
 
     void Release() {
         ClearFrames();
-        av_frame_free(&scratch_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&context_);
-        if (parser_ != nullptr) av_parser_close(parser_);
-        parser_ = nullptr;
-        sws_freeContext(scaler_);
-        scaler_ = nullptr;
-        scalerKey_ = ConversionKey{};
-        seiUnits_.clear();
-        pending_.clear();
-        pending_.shrink_to_fit();
-        pendingUnits_.clear();
-        currentSei_.clear();
-        currentSei_.shrink_to_fit();
-        frameBuffer_.clear();
-        frameBuffer_.shrink_to_fit();
-        input_.clear();
-        input_.shrink_to_fit();
+        av_frame_free(&scratch);
+        av_packet_free(&packet);
+        avcodec_free_context(&context);
+        if (parser != nullptr) av_parser_close(parser);
+        parser = nullptr;
+        sws_freeContext(scaler);
+        scaler = nullptr;
+        scalerKey = ConversionKey{};
+        seiUnits.clear();
+        pending.clear();
+        pending.shrink_to_fit();
+        pendingUnits.clear();
+        currentSei.clear();
+        currentSei.shrink_to_fit();
+        frameBuffer.clear();
+        frameBuffer.shrink_to_fit();
+        input.clear();
+        input.shrink_to_fit();
         RemoveFfmpegLogRouting();
     }
 
@@ -169,15 +169,15 @@ class Decoder {
         // libavcodec reads up to AV_INPUT_BUFFER_PADDING_SIZE bytes past the end of what it is
         // given, so the host's bytes go through a buffer with zeroed padding.
         const size_t padded = static_cast<size_t>(chunkSize) + AV_INPUT_BUFFER_PADDING_SIZE;
-        if (input_.size() < padded) input_.resize(padded);
-        std::memcpy(input_.data(), chunk, static_cast<size_t>(chunkSize));
-        std::memset(input_.data() + chunkSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
-        const uint8_t* data = input_.data();
+        if (input.size() < padded) input.resize(padded);
+        std::memcpy(input.data(), chunk, static_cast<size_t>(chunkSize));
+        std::memset(input.data() + chunkSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+        const uint8_t* data = input.data();
         int size = chunkSize;
         while (size > 0) {
             uint8_t* accessUnit = nullptr;
             int accessUnitSize = 0;
-            const int used = av_parser_parse2(parser_, context_, &accessUnit, &accessUnitSize, data,
+            const int used = av_parser_parse2(parser, context, &accessUnit, &accessUnitSize, data,
                                               size, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
             if (used < 0) {
                 LogToHost(kHostLevelError, "the H.264 parser rejected a chunk");
@@ -191,26 +191,26 @@ class Decoder {
     }
 
     bool NextSei(const uint8_t** data, int* size) {
-        if (data == nullptr || size == nullptr || seiUnits_.empty()) return false;
-        currentSei_ = std::move(seiUnits_.front());
-        seiUnits_.pop_front();
-        *data = currentSei_.data();
-        *size = static_cast<int>(currentSei_.size());
+        if (data == nullptr || size == nullptr || seiUnits.empty()) return false;
+        currentSei = std::move(seiUnits.front());
+        seiUnits.pop_front();
+        *data = currentSei.data();
+        *size = static_cast<int>(currentSei.size());
         return true;
     }
 
     bool NextFrame(const uint8_t** data, int* size) {
         if (data == nullptr || size == nullptr) return false;
         for (;;) {
-            while (frames_.empty() && !pendingUnits_.empty()) DecodeNextUnit();
-            if (frames_.empty()) return false;
-            AVFrame* frame = frames_.front();
-            frames_.pop_front();
+            while (frames.empty() && !pendingUnits.empty()) DecodeNextUnit();
+            if (frames.empty()) return false;
+            AVFrame* frame = frames.front();
+            frames.pop_front();
             const bool converted = Convert(frame);
             av_frame_free(&frame);
             if (converted) {
-                *data = frameBuffer_.data();
-                *size = static_cast<int>(frameBuffer_.size());
+                *data = frameBuffer.data();
+                *size = static_cast<int>(frameBuffer.size());
                 return true;
             }
         }
@@ -231,12 +231,12 @@ class Decoder {
         return text;
     }
 
-    const std::string& LastError() const { return lastError_; }
+    const std::string& LastError() const { return lastError; }
 
   private:
     bool Ready() const {
-        return parser_ != nullptr && packet_ != nullptr && context_ != nullptr &&
-               avcodec_is_open(context_) != 0;
+        return parser != nullptr && packet != nullptr && context != nullptr &&
+               avcodec_is_open(context) != 0;
     }
 
     // Read at every DecoderInit, so that a host (or a benchmark) can change it between
@@ -253,25 +253,25 @@ class Decoder {
         }
         switch (threading.mode) {
             case ThreadingMode::Single:
-                context_->thread_count = 1;
-                context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+                context->thread_count = 1;
+                context->flags |= AV_CODEC_FLAG_LOW_DELAY;
                 break;
             case ThreadingMode::Slice:
-                context_->thread_type = FF_THREAD_SLICE;
-                context_->thread_count = threading.threads;
-                context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+                context->thread_type = FF_THREAD_SLICE;
+                context->thread_count = threading.threads;
+                context->flags |= AV_CODEC_FLAG_LOW_DELAY;
                 break;
             case ThreadingMode::Frame:
                 // Low delay would silently switch frame threading off again.
-                context_->thread_type = FF_THREAD_FRAME;
-                context_->thread_count = threading.threads;
+                context->thread_type = FF_THREAD_FRAME;
+                context->thread_count = threading.threads;
                 break;
         }
     }
 
     bool Fail(const std::string& reason) {
         Release();
-        lastError_ = reason;
+        lastError = reason;
         LogToHost(kHostLevelError, reason.c_str());
         return false;
     }
@@ -285,40 +285,40 @@ class Decoder {
         std::vector<std::vector<uint8_t>> found;
         AppendSeiUnits(accessUnit, static_cast<size_t>(size), found);
         for (auto& unit : found) {
-            if (seiUnits_.size() >= kMaxQueuedSeiUnits) {
-                seiUnits_.pop_front();
+            if (seiUnits.size() >= kMaxQueuedSeiUnits) {
+                seiUnits.pop_front();
                 LogToHost(kHostLevelWarning,
                           "SEI units are not being collected; dropped the oldest");
             }
-            seiUnits_.push_back(std::move(unit));
+            seiUnits.push_back(std::move(unit));
         }
 
-        if (pendingUnits_.empty()) pending_.clear();  // keeps its capacity
-        if (pending_.size() + static_cast<size_t>(size) > kMaxPendingBytes) {
-            pending_.clear();
-            pendingUnits_.clear();
+        if (pendingUnits.empty()) pending.clear();  // keeps its capacity
+        if (pending.size() + static_cast<size_t>(size) > kMaxPendingBytes) {
+            pending.clear();
+            pendingUnits.clear();
             LogToHost(kHostLevelWarning, "pictures are not being collected; dropped the "
                                          "access units waiting to be decoded");
         }
-        pendingUnits_.push_back({pending_.size(), static_cast<size_t>(size)});
-        pending_.insert(pending_.end(), accessUnit, accessUnit + size);
+        pendingUnits.push_back({pending.size(), static_cast<size_t>(size)});
+        pending.insert(pending.end(), accessUnit, accessUnit + size);
     }
 
     void DecodeNextUnit() {
-        const auto [offset, length] = pendingUnits_.front();
-        pendingUnits_.pop_front();
+        const auto [offset, length] = pendingUnits.front();
+        pendingUnits.pop_front();
         const int size = static_cast<int>(length);
         // Without a reference-counted buffer in the packet, libavcodec takes its own copy
         // (with the zeroed padding its readers need), so the bytes that follow this access
-        // unit in pending_ are never read as part of it.
-        packet_->data = pending_.data() + offset;
-        packet_->size = size;
-        int result = avcodec_send_packet(context_, packet_);
+        // unit in pending are never read as part of it.
+        packet->data = pending.data() + offset;
+        packet->size = size;
+        int result = avcodec_send_packet(context, packet);
         if (result == AVERROR(EAGAIN)) {  // only if pictures were left in the decoder
             ReceiveFrames();
-            result = avcodec_send_packet(context_, packet_);
+            result = avcodec_send_packet(context, packet);
         }
-        av_packet_unref(packet_);
+        av_packet_unref(packet);
         if (result < 0) {
             // A warning, not an error: a receiver that joins between IDR pictures gets these
             // until the next one, and libavcodec has already logged the details as errors.
@@ -331,25 +331,25 @@ class Decoder {
 
     void ReceiveFrames() {
         for (;;) {
-            if (scratch_ == nullptr && (scratch_ = av_frame_alloc()) == nullptr) {
+            if (scratch == nullptr && (scratch = av_frame_alloc()) == nullptr) {
                 LogToHost(kHostLevelError, "out of memory allocating a picture");
                 return;
             }
-            const int result = avcodec_receive_frame(context_, scratch_);
+            const int result = avcodec_receive_frame(context, scratch);
             if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
             if (result < 0) {
                 LogToHost(kHostLevelError, ("decoding failed: " + FfmpegErrorText(result)).c_str());
                 return;
             }
-            if (frames_.size() >= kMaxQueuedFrames) {
-                AVFrame* oldest = frames_.front();
-                frames_.pop_front();
+            if (frames.size() >= kMaxQueuedFrames) {
+                AVFrame* oldest = frames.front();
+                frames.pop_front();
                 av_frame_free(&oldest);
                 LogToHost(kHostLevelWarning,
                           "pictures are not being collected; dropped the oldest");
             }
-            frames_.push_back(scratch_);  // keeps the decoder's reference, no copy
-            scratch_ = nullptr;
+            frames.push_back(scratch);  // keeps the decoder's reference, no copy
+            scratch = nullptr;
         }
     }
 
@@ -361,16 +361,16 @@ class Decoder {
         key.fullRange = frame->color_range == AVCOL_RANGE_JPEG;
         key.format = PlainFormat(static_cast<AVPixelFormat>(frame->format), key.fullRange);
         key.colourspace = SwsColourspace(frame->colorspace);
-        if (scaler_ == nullptr || !(key == scalerKey_)) {
-            sws_freeContext(scaler_);
-            scalerKey_ = ConversionKey{};
+        if (scaler == nullptr || !(key == scalerKey)) {
+            sws_freeContext(scaler);
+            scalerKey = ConversionKey{};
             // Without SWS_ACCURATE_RND swscale takes its SIMD YUV-to-RGB path: 0.3 ms instead
             // of 1.6 ms for 1024 x 1024 here, for colours that differ by a level or two.
             // Every picture of a live stream waits for this conversion.
-            scaler_ = sws_getContext(key.width, key.height, static_cast<AVPixelFormat>(key.format),
+            scaler = sws_getContext(key.width, key.height, static_cast<AVPixelFormat>(key.format),
                                      key.width, key.height, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr,
                                      nullptr, nullptr);
-            if (scaler_ == nullptr) {
+            if (scaler == nullptr) {
                 const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(key.format));
                 const std::string text = std::string("cannot convert pictures of format ") +
                                          (name != nullptr ? name : "unknown") + " to BGRX";
@@ -378,18 +378,18 @@ class Decoder {
                 return false;
             }
             const int* coefficients = sws_getCoefficients(key.colourspace);
-            sws_setColorspaceDetails(scaler_, coefficients, key.fullRange ? 1 : 0, coefficients, 1,
+            sws_setColorspaceDetails(scaler, coefficients, key.fullRange ? 1 : 0, coefficients, 1,
                                      0, 1 << 16, 1 << 16);
-            scalerKey_ = key;
+            scalerKey = key;
         }
 
         const size_t stride = static_cast<size_t>(key.width) * 4;
         const size_t bytes = stride * static_cast<size_t>(key.height);
-        if (frameBuffer_.size() != bytes) frameBuffer_.assign(bytes, 0);
-        uint8_t* const planes[4] = {frameBuffer_.data(), nullptr, nullptr, nullptr};
+        if (frameBuffer.size() != bytes) frameBuffer.assign(bytes, 0);
+        uint8_t* const planes[4] = {frameBuffer.data(), nullptr, nullptr, nullptr};
         const int strides[4] = {static_cast<int>(stride), 0, 0, 0};
         const int rows =
-            sws_scale(scaler_, frame->data, frame->linesize, 0, key.height, planes, strides);
+            sws_scale(scaler, frame->data, frame->linesize, 0, key.height, planes, strides);
         if (rows != key.height) {
             LogToHost(kHostLevelError, "converting a picture to BGRX failed");
             return false;
@@ -398,24 +398,24 @@ class Decoder {
     }
 
     void ClearFrames() {
-        for (AVFrame* frame : frames_) av_frame_free(&frame);
-        frames_.clear();
+        for (AVFrame* frame : frames) av_frame_free(&frame);
+        frames.clear();
     }
 
-    AVCodecParserContext* parser_ = nullptr;
-    AVCodecContext* context_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame* scratch_ = nullptr;
-    SwsContext* scaler_ = nullptr;
-    ConversionKey scalerKey_;
-    std::deque<AVFrame*> frames_;
-    std::deque<std::vector<uint8_t>> seiUnits_;
-    std::vector<uint8_t> pending_;  // access units waiting to be decoded, back to back
-    std::deque<std::pair<size_t, size_t>> pendingUnits_;  // offset and size in pending_
-    std::vector<uint8_t> input_;        // the current chunk plus padding
-    std::vector<uint8_t> currentSei_;   // handed out by the last DecoderGetSeiNAL
-    std::vector<uint8_t> frameBuffer_;  // handed out by the last DecoderGetFrame
-    std::string lastError_;
+    AVCodecParserContext* parser = nullptr;
+    AVCodecContext* context = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* scratch = nullptr;
+    SwsContext* scaler = nullptr;
+    ConversionKey scalerKey;
+    std::deque<AVFrame*> frames;
+    std::deque<std::vector<uint8_t>> seiUnits;
+    std::vector<uint8_t> pending;  // access units waiting to be decoded, back to back
+    std::deque<std::pair<size_t, size_t>> pendingUnits;  // offset and size in pending
+    std::vector<uint8_t> input;        // the current chunk plus padding
+    std::vector<uint8_t> currentSei;   // handed out by the last DecoderGetSeiNAL
+    std::vector<uint8_t> frameBuffer;  // handed out by the last DecoderGetFrame
+    std::string lastError;
 };
 
 Decoder g_decoder;

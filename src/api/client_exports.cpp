@@ -8,9 +8,9 @@
 
 #include "api/client_session.h"
 #include "api/export_guard.h"
-#include "api/message_channel.h"
 #include "decoder/stream_stats.h"
 #include "kesto/video_client.h"
+#include "messages/message_channel.h"
 #include "platform/library_unload.h"
 #include "stream/file_stream_manager.h"
 #include "stream/stream_uri.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "api/message_channel.h"
+#include "messages/message_channel.h"
 
 namespace kesto {
 

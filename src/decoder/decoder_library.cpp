@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "api/message_channel.h"
+#include "messages/message_channel.h"
 #include "platform/dynamic_library.h"
 #include "platform/library_unload.h"
 #include "platform/settings.h"

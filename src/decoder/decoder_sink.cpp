@@ -7,11 +7,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "api/message_channel.h"
 #include "decoder/decoder_library.h"
 #include "decoder/sei_record.h"
 #include "decoder/stream_stats.h"
 #include "display/display_manager.h"
+#include "messages/message_channel.h"
 #include "platform/clock.h"
 
 namespace kesto {
@@ -64,7 +64,7 @@ void DecoderSink::processData(const uint8_t* data, int count) {
     int size = 0;
     while (EnsureDecoderBinding().DecoderGetFrame(&frame, &size, 0)) {
         const unsigned side = updateFrameSize(size);
-        GetDisplayManager()->DeliverFrame(frame, side, azimuth.load());
+        GetDisplayManager()->DeliverFrame(frame, side, azimuth);
         stats->IncrementCounter(stat_names::kFramesReceived);
         stats->AddRateSample(stat_names::kFps, 1.0, platform::SteadyTimeNs());
         if (framePauseMs != 0) PauseAfterFrame();
@@ -87,10 +87,10 @@ void DecoderSink::checkForKestoInfoNAL() {
             continue;
         }
         if (info.result != KestoInfoResult::Azimuth) continue;
-        azimuth.exchange(static_cast<double>(info.azimuth));
+        azimuth = static_cast<double>(info.azimuth);
         char text[96];
-        ReportMessage(MessageCode::Info, AzimuthMessage(azimuth.load(), text));
-        NotifyAzimuth(azimuth.load());
+        ReportMessage(MessageCode::Info, AzimuthMessage(azimuth, text));
+        NotifyAzimuth(azimuth);
     }
 }
 
@@ -101,16 +101,6 @@ unsigned DecoderSink::updateFrameSize(int size) {
 
     streamWidth = side;
     streamHeight = side;
-    {
-        const std::shared_ptr<CDisplayManager> display = GetDisplayManager();
-        std::lock_guard<std::mutex> guard(display->lock);
-        const unsigned newSide = static_cast<unsigned>(side);
-        if (display->frameWidth != newSide || display->frameHeight != newSide) {
-            display->frameWidth = newSide;
-            display->frameHeight = newSide;
-            display->pendingChanges |= FrameSizeChanged;
-        }
-    }
     stats->SetCounter(stat_names::kStreamWidth, streamWidth);
     stats->SetCounter(stat_names::kStreamHeight, streamHeight);
     return static_cast<unsigned>(side);

@@ -4,7 +4,6 @@
 // the SEI units, checks and delivers decoded frames and keeps the stream's statistics.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,14 +26,16 @@ class DecoderSink {
     void processData(const uint8_t* data, int count);
     // Drains the decoder's pending SEI units and passes on every azimuth record.
     void checkForKestoInfoNAL();
-    // Checks a decoded frame's byte size and keeps the frame size current; returns the side.
+    // Checks a decoded frame's byte size and keeps the size statistics; returns the side,
+    // which goes to the display with the frame.
     unsigned updateFrameSize(int size);
 
+    // Only the worker thread that owns the sink touches it: no field needs a lock.
     const std::string streamName;
     uint32_t framePauseMs = 0;  // frame interval of file playback (0: no pacing)
     int32_t streamWidth = 0;
     int32_t streamHeight = 0;
-    std::atomic<double> azimuth{0.0};
+    double azimuth = 0.0;
 
   private:
     void PauseAfterFrame();

@@ -31,12 +31,12 @@ double RateStat::Reading(int64_t nowNs) const {
 }
 
 void StreamStats::SetCounter(const std::string& name, double value) {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(lock);
     counters[name] = value;
 }
 
 void StreamStats::IncrementCounter(const std::string& name) {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(lock);
     auto found = counters.find(name);
     if (found == counters.end()) {
         counters.emplace(name, 1.0);
@@ -46,12 +46,12 @@ void StreamStats::IncrementCounter(const std::string& name) {
 }
 
 void StreamStats::AddRateSample(const std::string& name, double value, int64_t nowNs) {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(lock);
     rates[name].AddSample(value, nowNs);
 }
 
 double StreamStats::Read(const std::string& name, int64_t nowNs) const {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(lock);
     if (auto counter = counters.find(name); counter != counters.end()) return counter->second;
     if (auto rate = rates.find(name); rate != rates.end()) return rate->second.Reading(nowNs);
     return 0.0;

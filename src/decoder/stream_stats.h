@@ -40,9 +40,9 @@ class StreamStats {
     double Read(const std::string& name, int64_t nowNs) const;
 
   private:
-    // -- protected by lock: both tables. Recursive so that a reading may take it again while
-    // a caller holds it for a whole read.
-    mutable std::recursive_mutex lock;
+    // -- protected by lock: both tables. Each operation takes it once (host's reader, worker's
+    // writers).
+    mutable std::mutex lock;
     std::map<std::string, double, std::less<>> counters;
     std::map<std::string, RateStat, std::less<>> rates;
 };

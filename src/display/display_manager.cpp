@@ -5,15 +5,23 @@
 
 namespace kesto {
 
+namespace {
+
+// The zoom factor the host may set: at least 1.0 (also for NaN), at most 10.0.
 double ClampZoomFactor(double zoom) {
     double clamped = zoom > 1.0 ? zoom : 1.0;
     if (!(clamped < 10.0)) clamped = 10.0;
     return clamped;
 }
 
+// A display value is replaced only when it moves by more than DBL_EPSILON (so never by NaN).
 bool DisplayValueChanged(double newValue, double storedValue) {
     return std::fabs(newValue - storedValue) > DBL_EPSILON;
 }
+
+}  // namespace
+
+CDisplayManager::CDisplayManager(RendererFactory factory) : makeRenderer(std::move(factory)) {}
 
 void CDisplayManager::SetRotationOffset(double offset) {
     std::lock_guard<std::mutex> guard(lock);
@@ -38,6 +46,11 @@ void CDisplayManager::RequestSnapshot(std::string path) {
 
 void CDisplayManager::DeliverFrame(const uint8_t* pixels, unsigned side, double azimuth) {
     std::lock_guard<std::mutex> guard(lock);
+    if (side != frameWidth || side != frameHeight) {
+        frameWidth = side;
+        frameHeight = side;
+        pendingChanges |= FrameSizeChanged;
+    }
     if (pendingChanges != 0) {
         // Without renderers the changes wait. The array may also be missing while
         // adapterCount is set: the window class could not be registered after the Direct3D
@@ -51,9 +64,8 @@ void CDisplayManager::DeliverFrame(const uint8_t* pixels, unsigned side, double 
                 continue;
             }
             if (pendingChanges & FrameSizeChanged) renderer->ResizeTexture(frameWidth, frameHeight);
-            if (pendingChanges & RotationOffsetChanged)
-                renderer->rotationOffset.exchange(rotationOffset);
-            if (pendingChanges & ZoomFactorChanged) renderer->zoomFactor.exchange(zoomFactor);
+            if (pendingChanges & RotationOffsetChanged) renderer->rotationOffset = rotationOffset;
+            if (pendingChanges & ZoomFactorChanged) renderer->zoomFactor = zoomFactor;
             if ((pendingChanges & SnapshotRequested) && renderer == activeRenderer) {
                 renderer->SaveSnapshot(snapshotPath);
             }
@@ -82,9 +94,7 @@ void DestroyDisplayManager() {
     std::lock_guard<std::mutex> singletonGuard(singletonLock);
     if (!singleton) return;
     const std::shared_ptr<CDisplayManager> display = std::move(singleton);  // leaves it null
-    std::lock_guard<std::mutex> guard(display->lock);
-    display->ReleaseEverything();
-    display->DestroyHiddenWindow();
+    display->ReleaseDisplay();
 }
 
 }  // namespace kesto

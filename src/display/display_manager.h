@@ -1,17 +1,18 @@
 // CDisplayManager: the process-wide display state where the host's display settings, the
 // values that reach the renderers with the next frame, and the renderers themselves meet;
-// and its Direct3D side (renderer_manager.cpp): the Direct3D object, one renderer per
+// and its Direct3D side (display_manager_d3d.cpp): the Direct3D object, one renderer per
 // adapter, the hidden focus window and the render-target surfaces handed to the host.
 //
 // Threads: host threads (display and pass-through exports) and the stream worker
-// (frame-size updates and DeliverFrame). `lock` guards every field and is held across whole
-// operations, Direct3D calls and DeliverFrame included; the host's message callback runs
-// inside DeliverFrame with it held, so a callback must not call display exports
-// synchronously. Lock order: the singleton's own mutex (display_manager.cpp) may be held
-// while taking `lock` (DestroyDisplayManager), never the other way round.
+// (DeliverFrame). Every field is private and guarded by `lock`, which each operation holds
+// from start to end, Direct3D calls included; the host's message callback runs inside
+// DeliverFrame with it held, so a callback must not call display exports synchronously.
+// Lock order: the singleton's own mutex (display_manager.cpp) may be held while taking
+// `lock` (DestroyDisplayManager), never the other way round.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,20 +30,20 @@ enum PendingChange : uint32_t {
     SnapshotRequested = 0x10,
 };
 
-// The zoom factor the host may set: at least 1.0 (also for NaN), at most 10.0.
-double ClampZoomFactor(double zoom);
-// A display value is replaced only when it moves by more than DBL_EPSILON (so never by NaN).
-bool DisplayValueChanged(double newValue, double storedValue);
+// Makes the renderer of one adapter, not yet initialized. The display's own is the stream
+// renderer; tests hand in one that records what the display asks of it.
+using RendererFactory = std::function<std::unique_ptr<CRenderer>()>;
+std::unique_ptr<CRenderer> MakeStreamRenderer();
 
 class CDisplayManager {
   public:
-    CDisplayManager() = default;
+    explicit CDisplayManager(RendererFactory makeRenderer = MakeStreamRenderer);
     CDisplayManager(const CDisplayManager&) = delete;
     CDisplayManager& operator=(const CDisplayManager&) = delete;
     // Releases whatever Direct3D objects, renderers and window are left.
     ~CDisplayManager();
 
-    // -- Direct3D side, renderer_manager.cpp. Host threads; each takes `lock`.
+    // -- Direct3D side, display_manager_d3d.cpp. Host threads.
 
     // Surface settings: stored, and the surfaces marked stale, only when they change.
     void SetSize(unsigned width, unsigned height);
@@ -57,24 +58,37 @@ class CDisplayManager {
     HRESULT GetBackBufferNoRef(IDirect3DSurface9** surface);
     // The active renderer draws; S_OK without one. D3DERR_DEVICELOST comes back as S_OK.
     HRESULT Render();
-    // Releases the Direct3D objects and the renderers; the window, the settings and the
-    // values waiting for the next frame stay. Caller holds `lock` (or is the last owner).
-    void ReleaseEverything();
-    // Destroys the focus window and unregisters its class. Caller holds `lock`.
-    void DestroyHiddenWindow();
+    // Ends the display: the Direct3D objects, the renderers and the window go.
+    void ReleaseDisplay();
 
     // -- Frame hand-off, display_manager.cpp.
 
-    // Host-side writers of the values the renderers take with the next frame: each locks,
-    // stores, sets its pending bit. Any thread.
+    // Host-side writers of the values the renderers take with the next frame: each stores
+    // and sets its pending bit. Any thread.
     void SetRotationOffset(double offset);
     void SetZoomFactor(double zoom);  // clamps first
     // Replaces the snapshot path; the bit is set on every request.
     void RequestSnapshot(std::string path);
 
-    // Applies pending changes to the renderers and hands the frame to the active renderer.
-    // Without renderers the frame is dropped and the pending bits stay. Worker thread.
+    // Hands over a frame of side x side pixels. A side other than the frame size noticed
+    // last sets FrameSizeChanged; pending changes then reach the renderers (the only place
+    // where textures are resized) and the active renderer uploads the frame. Without
+    // renderers the frame is dropped and the pending bits stay. Worker thread.
     void DeliverFrame(const uint8_t* pixels, unsigned side, double azimuth);
+
+  private:
+    void DropLostDevices();
+    HRESULT CreateDirect3D();
+    HRESULT CreateRenderers();
+    HRESULT CheckSurfaceSupport(D3DFORMAT format);
+    HRESULT CreateSurfaces(D3DFORMAT format);
+    // Releases the Direct3D objects and the renderers; the window, the settings and the
+    // values waiting for the next frame stay.
+    void ReleaseEverything();
+    void DestroyHiddenWindow();
+
+    const RendererFactory makeRenderer;
+    std::mutex lock;
 
     // -- protected by lock: everything below.
     // The Direct3D runtime module, held from the creation of `d3d` until every object made
@@ -101,25 +115,16 @@ class CDisplayManager {
     bool surfacesStale = true;
     std::string snapshotPath;
     uint32_t pendingChanges = 0;
-
-    std::mutex lock;
-
-  private:
-    void DropLostDevices();
-    HRESULT CreateDirect3D();
-    HRESULT CreateRenderers();
-    HRESULT CheckSurfaceSupport(D3DFORMAT format);
-    HRESULT CreateSurfaces(D3DFORMAT format);
 };
 
 // The singleton, created with its initial values on first use. Shared ownership keeps an
 // instance alive for a caller that is still using it when the display is released.
 std::shared_ptr<CDisplayManager> GetDisplayManager();
 // Ends the display (DestroyD3D): the singleton is taken out, so that the next
-// GetDisplayManager makes a fresh one, and its Direct3D objects, renderers and window are
-// released under its lock, so that a frame being delivered at that moment (whose caller
-// still holds the old manager) finishes first and then finds no renderers. Nothing happens
-// without a manager. Host thread; not from inside a callback.
+// GetDisplayManager makes a fresh one, and released under its lock, so that a frame being
+// delivered at that moment (whose caller still holds the old manager) finishes first and then
+// finds no renderers. Nothing happens without a manager. Host thread; not from inside a
+// callback.
 void DestroyDisplayManager();
 
 }  // namespace kesto

@@ -4,10 +4,10 @@
 // the concrete renderer's (CStreamRenderer, stream_renderer.h).
 //
 // Every operation is called with the display manager's lock held: Render on the host's
-// thread, ResizeTexture, UploadFrame and SaveSnapshot on the stream worker thread.
+// thread, ResizeTexture, UploadFrame and SaveSnapshot on the stream worker thread. That lock
+// guards every field here and in the concrete renderers.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -34,13 +34,13 @@ class CRenderer {
 
     // Draws into the device's render target 0 (the manager's surface).
     virtual HRESULT Render() = 0;
-    // The base renderer keeps no texture: nothing to do.
-    virtual HRESULT ResizeTexture(unsigned width, unsigned height);
+    // Makes the frame texture anew at this size.
+    virtual HRESULT ResizeTexture(unsigned width, unsigned height) = 0;
     virtual void SaveSnapshot(std::string path) = 0;
     // Copies a frame of side x side pixels (4 bytes each, rows packed) into the texture. The
     // side travels with the pixels so that an upload never reads beyond the frame, whatever
-    // size the texture has at that moment. The base renderer ignores frames.
-    virtual void UploadFrame(const uint8_t* pixels, unsigned side, double azimuth);
+    // size the texture has at that moment (a failed resize keeps the old one).
+    virtual void UploadFrame(const uint8_t* pixels, unsigned side, double azimuth) = 0;
     // Creates the adapter's device (`d3dEx` may be null: then a plain device).
     virtual HRESULT Initialize(IDirect3D9* d3d, IDirect3D9Ex* d3dEx, HWND window, unsigned adapter);
 
@@ -50,10 +50,9 @@ class CRenderer {
     IDirect3DDevice9Ex* deviceEx = nullptr;  // null when made without the extended object
     IDirect3DSurface9* surface = nullptr;
 
-    // Display values written by the display state under its lock and read by the drawing
-    // code; atomic so that drawing needs no lock of its own.
-    std::atomic<double> rotationOffset{0.0};
-    std::atomic<double> zoomFactor{1.0};
+    // Display values pushed by the display state with a frame and read by the drawing.
+    double rotationOffset = 0.0;
+    double zoomFactor = 1.0;
 };
 
 }  // namespace kesto

@@ -7,7 +7,7 @@
 
 #include <omp.h>
 
-#include "api/message_channel.h"
+#include "messages/message_channel.h"
 
 // The one copy of stb_image_write in the library, kept static so that none of its symbols
 // leave this file. Its own code is not held to our warning set.

@@ -5,22 +5,13 @@
 #include <cstddef>
 #include <cstring>
 
-#include "api/message_channel.h"
 #include "display/d3dx_math.h"
 #include "display/snapshot.h"
+#include "messages/message_channel.h"
 
 namespace kesto {
 
 namespace {
-
-// 0x46 / 0x26: MULTITHREADED because the worker uploads while the host's thread draws on
-// the same device; FPU_PRESERVE because Direct3D would otherwise switch the calling
-// thread's FPU to single precision, and the host's (managed) code on that thread relies on
-// doubles.
-constexpr DWORD kHardwareBehaviour =
-    D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_MULTITHREADED | D3DCREATE_FPU_PRESERVE;
-constexpr DWORD kSoftwareBehaviour =
-    D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_MULTITHREADED | D3DCREATE_FPU_PRESERVE;
 
 constexpr DWORD kSquareFvf = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 
@@ -54,58 +45,6 @@ bool LevelHolds(const D3DLOCKED_RECT& locked, unsigned width) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// CRenderer
-
-CRenderer::~CRenderer() {
-    ReleaseInterface(device);
-    ReleaseInterface(deviceEx);
-    ReleaseInterface(surface);
-}
-
-HRESULT CRenderer::ResizeTexture(unsigned, unsigned) {
-    return S_OK;
-}
-
-void CRenderer::UploadFrame(const uint8_t*, unsigned, double) {}
-
-HRESULT CRenderer::Initialize(IDirect3D9* d3d, IDirect3D9Ex* d3dEx, HWND window, unsigned adapter) {
-    D3DCAPS9 caps = {};
-    HRESULT hr = d3d->GetDeviceCaps(adapter, D3DDEVTYPE_HAL, &caps);
-    if (FAILED(hr)) return hr;
-    const DWORD behaviour = (caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) != 0
-                                ? kHardwareBehaviour
-                                : kSoftwareBehaviour;
-
-    // The device's own back buffer is never drawn to (drawing goes to the manager's render
-    // target), so it is the smallest possible, with no window and no depth buffer.
-    D3DPRESENT_PARAMETERS parameters = {};
-    parameters.BackBufferWidth = 1;
-    parameters.BackBufferHeight = 1;
-    parameters.BackBufferFormat = D3DFMT_UNKNOWN;
-    parameters.BackBufferCount = 0;
-    parameters.MultiSampleType = D3DMULTISAMPLE_NONE;
-    parameters.MultiSampleQuality = 0;
-    parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    parameters.hDeviceWindow = nullptr;
-    parameters.Windowed = TRUE;
-    parameters.EnableAutoDepthStencil = FALSE;
-    parameters.AutoDepthStencilFormat = D3DFMT_UNKNOWN;
-    parameters.Flags = 0;
-    parameters.FullScreen_RefreshRateInHz = 0;
-    parameters.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
-
-    if (d3dEx != nullptr) {
-        hr = d3dEx->CreateDeviceEx(adapter, D3DDEVTYPE_HAL, window, behaviour, &parameters, nullptr,
-                                   &deviceEx);
-        if (SUCCEEDED(hr)) {
-            hr = deviceEx->QueryInterface(IID_IDirect3DDevice9, reinterpret_cast<void**>(&device));
-        }
-        return hr;
-    }
-    return d3d->CreateDevice(adapter, D3DDEVTYPE_HAL, window, behaviour, &parameters, &device);
-}
 
 // ---------------------------------------------------------------------------------------------
 // CStreamRenderer: set-up
@@ -242,19 +181,12 @@ HRESULT CStreamRenderer::TextureLevelFormat(D3DFORMAT& format) {
 
 void CStreamRenderer::UploadFrame(const uint8_t* pixels, unsigned side, double frameAzimuth) {
     if (texture == nullptr) return;
-    // A frame of another size than a usable texture (renderers made anew, or a display made
-    // anew while the stream's size was already known) gets a texture of its own size, so
-    // that even this frame shows whole. If that fails the overlap is copied below.
-    if (textureWidth != 0 && side != 0 && (side != textureWidth || side != textureHeight)) {
-        ResizeTexture(side, side);
-        if (texture == nullptr) return;
-    }
 
     // Discarding is only allowed on dynamic textures; the managed fallback is locked plainly.
     D3DLOCKED_RECT locked = {};
     const DWORD flags = textureIsDynamic ? D3DLOCK_DISCARD : 0;
     if (texture->LockRect(0, &locked, nullptr, flags) != D3D_OK) return;
-    if (!std::isnan(frameAzimuth)) azimuth.exchange(frameAzimuth);
+    if (!std::isnan(frameAzimuth)) azimuth = frameAzimuth;
     if (LevelHolds(locked, textureWidth)) {
         CopyFrameToLevel(pixels, side, static_cast<uint8_t*>(locked.pBits),
                          static_cast<std::size_t>(locked.Pitch), textureWidth, textureHeight);
@@ -303,18 +235,15 @@ void CStreamRenderer::SaveSnapshot(std::string path) {
 // CStreamRenderer: drawing
 
 HRESULT CStreamRenderer::Render() {
-    const double zoom = zoomFactor.load();
-    const double frameAzimuth = azimuth.load();
-    const double offset = rotationOffset.load();
     // sqrt(2) makes the square's inscribed circle pass through the target's corners, so the
     // picture covers the target at every angle.
-    const float scale = static_cast<float>(static_cast<double>(std::sqrt(2.0f)) * zoom);
+    const float scale = static_cast<float>(static_cast<double>(std::sqrt(2.0f)) * zoomFactor);
 
     HRESULT hr = device->BeginScene();
     if (FAILED(hr)) return hr;
     // A failing step returns at once, EndScene included: the scene then stays open and later
     // BeginScene calls fail until the device is made anew.
-    hr = DrawScene(scale, static_cast<float>(kHalfPi - frameAzimuth + offset));
+    hr = DrawScene(scale, static_cast<float>(kHalfPi - azimuth + rotationOffset));
     if (FAILED(hr)) return hr;
     return device->EndScene();
 }

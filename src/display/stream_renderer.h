@@ -4,12 +4,9 @@
 // bottom) and always covers the whole target.
 //
 // Threads: every operation runs with the display manager's lock held (Render on the host's
-// thread, the others on the stream worker). azimuth, rotationOffset and zoomFactor are
-// atomics written by exchange and read once per Render; everything else is only touched
-// under that lock.
+// thread, the others on the stream worker); that lock guards every field.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,7 +29,7 @@ class CStreamRenderer : public CRenderer {
     HRESULT Initialize(IDirect3D9* d3d, IDirect3D9Ex* d3dEx, HWND window,
                        unsigned adapter) override;
 
-    std::atomic<double> azimuth{0.0};  // of the frame on display; a NaN never gets here
+    double azimuth = 0.0;  // of the frame on display; a NaN never gets here
     IDirect3DVertexBuffer9* vertexBuffer = nullptr;
     IDirect3DTexture9* texture = nullptr;
     // Whether textures go to the default pool as dynamic ones (else the managed pool); set

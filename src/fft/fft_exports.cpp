@@ -42,24 +42,24 @@ int32_t lengthOf(KestoFftrConfig cfg) {
 // afterwards: the team size is a per-thread OpenMP setting the host may use for its own loops.
 class TeamScope {
   public:
-    explicit TeamScope(int32_t nfft) : previous_(omp_get_max_threads()) {
-        const int team = kesto::fft::TeamSize(nfft, previous_);
-        if (team != previous_) {
+    explicit TeamScope(int32_t nfft) : previousTeam(omp_get_max_threads()) {
+        const int team = kesto::fft::TeamSize(nfft, previousTeam);
+        if (team != previousTeam) {
             omp_set_num_threads(team);
         } else {
-            previous_ = 0;
+            previousTeam = 0;
         }
     }
     ~TeamScope() {
-        if (previous_ > 0) {
-            omp_set_num_threads(previous_);
+        if (previousTeam > 0) {
+            omp_set_num_threads(previousTeam);
         }
     }
     TeamScope(const TeamScope&) = delete;
     TeamScope& operator=(const TeamScope&) = delete;
 
   private:
-    int previous_;  // 0: nothing to put back
+    int previousTeam;  // 0: nothing to put back
 };
 
 // kiss_fftr_alloc sizes its block as (nfft / 2) * 3 complex values in int arithmetic; past

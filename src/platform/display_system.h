@@ -3,7 +3,7 @@
 //
 // Provided by the OS specific files: win32/display_system_win32.cpp (d3d9.dll through
 // LoadLibraryW/GetProcAddress, RegisterClassW/CreateWindowExW, MonitorFromPoint) and
-// soft_d3d9/display_system_soft.cpp (the software Direct3D and its simulated monitors).
+// posix/display_system_posix.cpp (the software Direct3D and its simulated monitors).
 #pragma once
 
 #include "platform/d3d9_api.h"

@@ -1,6 +1,6 @@
 #include "record/segment_recorder.h"
 
-#include "api/message_channel.h"
+#include "messages/message_channel.h"
 #include "platform/clock.h"
 #include "record/recording_format.h"
 

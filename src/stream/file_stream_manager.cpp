@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "api/message_channel.h"
 #include "decoder/decoder_sink.h"
+#include "messages/message_channel.h"
 #include "platform/file_system.h"
 #include "record/recording_format.h"
 #include "stream/recording_reader.h"

@@ -2,9 +2,9 @@
 
 #include <system_error>
 
-#include "api/message_channel.h"
 #include "decoder/decoder_library.h"
 #include "decoder/decoder_sink.h"
+#include "messages/message_channel.h"
 
 namespace kesto {
 

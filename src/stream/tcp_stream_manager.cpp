@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "api/message_channel.h"
 #include "decoder/decoder_sink.h"
+#include "messages/message_channel.h"
 #include "stream/stream_uri.h"
 
 namespace kesto {

@@ -7,6 +7,7 @@
 #include <string>
 #include <tuple>
 
+#include "display/snapshot.h"
 #include "display_fixture.h"
 #include "kesto/video_client.h"
 #include "message_log.h"
@@ -134,11 +135,11 @@ TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
         Deliver(blank, 0.0f);
     };
     for (uint32_t fourth : {0x40u, 0xFFu}) {
-        // Texture row 0, column 5 and, to tell the two apart, row 5, column 0.
+        // Texture row 0, column 5 and, to tell the two apart, the last row's column 0.
         Deliver(MakeFrame(side,
                           [&](unsigned row, unsigned column) -> uint32_t {
                               if (row == 0 && column == 5) return fourth << 24 | 0x302010u;
-                              if (row == 5 && column == 0) return 0xFF0A0B0Cu;
+                              if (row == side - 1 && column == 0) return 0xFF0A0B0Cu;
                               return 0xFF000000u;
                           }),
                 0.0f);
@@ -152,7 +153,7 @@ TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
         EXPECT_EQ(std::vector<uint8_t>(shown, shown + 4),
                   (std::vector<uint8_t>{0x30, 0x20, 0x10, static_cast<uint8_t>(fourth)}))
             << name;
-        EXPECT_EQ(image.At(0, 5)[0], 0x0A) << name;
+        EXPECT_EQ(image.At(0, side - 1)[0], 0x0A) << name;
         std::ifstream file(folder.Path(name), std::ios::binary);
         std::string head(30, '\0');
         file.read(&head[0], 30);
@@ -173,6 +174,14 @@ TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
                            "write to: " +
                                folder.Path("no/frame.bmp")));
     EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 2u) << Describe();
+}
+
+TEST(SnapshotConversion, BmpPixelsAreBlendedOverMagentaByTheFourthByte) {
+    const uint8_t rgba[] = {0x30, 0x20, 0x10, 0xFF, 0x30, 0x20, 0x10, 0x00, 0x00, 0xFF, 0x00, 0x80};
+    uint8_t rgb[9] = {};
+    BlendOverMagenta(rgba, 3, rgb);
+    const uint8_t expected[] = {0x30, 0x20, 0x10, 0xFF, 0x00, 0xFF, 0x7F, 0x80, 0x7F};
+    EXPECT_EQ(std::vector<uint8_t>(rgb, rgb + 9), std::vector<uint8_t>(expected, expected + 9));
 }
 
 }  // namespace

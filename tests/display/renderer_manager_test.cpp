@@ -1,6 +1,11 @@
 // The renderer manager through the display exports on the software Direct3D: what it makes,
 // adapter choice, device loss, injected failures, frames of any side, and the end of the
-// display. (Surfaces and pictures on both targets: picture_test.)
+// display; and through its renderer factory, what the frame hand-off asks of each renderer.
+// (Surfaces and pictures on both targets: picture_test.)
+#include <string>
+#include <vector>
+
+#include "display/display_manager.h"
 #include "display_fixture.h"
 #include "kesto/video_client.h"
 #include "message_log.h"
@@ -153,6 +158,62 @@ TEST_F(RendererManager, AnyFrameSideIsDrawnWholeFromTheFirstFrame) {
     }
     Deliver(MakeFrame(256, Coordinates), 0.0f);
     ExpectZoomedCentre(RenderAndRead(), 64, 1.0);
+}
+
+class RecordingRenderer : public CRenderer {
+  public:
+    explicit RecordingRenderer(bool fail) : failsToInitialize(fail) {}
+    HRESULT Initialize(IDirect3D9* d3d, IDirect3D9Ex* d3dEx, HWND window,
+                       unsigned adapter) override {
+        return failsToInitialize ? E_FAIL : CRenderer::Initialize(d3d, d3dEx, window, adapter);
+    }
+    HRESULT Render() override { return S_OK; }
+    HRESULT ResizeTexture(unsigned width, unsigned height) override {
+        calls.push_back("resize " + std::to_string(width) + "x" + std::to_string(height));
+        return S_OK;
+    }
+    void SaveSnapshot(std::string path) override { calls.push_back("snapshot " + path); }
+    void UploadFrame(const uint8_t* pixels, unsigned side, double azimuth) override {
+        calls.push_back("upload " + std::to_string(side) + " " + std::to_string(pixels[0]) + " " +
+                        std::to_string(azimuth));
+    }
+    const bool failsToInitialize;
+    std::vector<std::string> calls;
+};
+
+// Changes wait for the first frame that every renderer takes (none while a renderer is
+// missing): each takes the values and one resize to the latest size, only the active one the
+// snapshot.
+TEST_F(RendererManager, PendingChangesReachEveryRendererTheSnapshotOnlyTheActiveOne) {
+    soft_d3d9::SetAdapterMonitors({{0, 0, 1920, 1080}, {1920, 0, 3840, 1080}});
+    std::vector<RecordingRenderer*> renderers;
+    CDisplayManager display([&renderers] {
+        auto renderer = std::make_unique<RecordingRenderer>(renderers.size() == 1);
+        renderers.push_back(renderer.get());
+        return renderer;
+    });
+    const uint8_t pixel[4] = {7, 0, 0, 0};
+    display.SetRotationOffset(0.25);
+    display.SetZoomFactor(20.0);  // clamped to 10
+    display.RequestSnapshot("shot.png");
+    display.DeliverFrame(pixel, 300, 0.25);  // no renderers yet: dropped
+    IDirect3DSurface9* surface = nullptr;
+    EXPECT_EQ(display.GetBackBufferNoRef(&surface), E_FAIL);  // the second renderer fails
+    display.DeliverFrame(pixel, 300, 0.25);
+    EXPECT_EQ(renderers[0]->calls, (std::vector<std::string>{"resize 300x300"}));
+    renderers.assign(2, nullptr);  // the next call starts over
+    EXPECT_EQ(display.GetBackBufferNoRef(&surface), S_OK);
+    ASSERT_EQ(renderers.size(), 4u);
+    display.DeliverFrame(pixel, 1, 0.5);
+    display.DeliverFrame(pixel, 1, 0.75);  // nothing pending: just the upload
+    EXPECT_EQ(renderers[2]->calls,
+              (std::vector<std::string>{"resize 1x1", "snapshot shot.png", "upload 1 7 0.500000",
+                                        "upload 1 7 0.750000"}));
+    EXPECT_EQ(renderers[3]->calls, (std::vector<std::string>{"resize 1x1"}));
+    for (const RecordingRenderer* renderer : {renderers[2], renderers[3]}) {
+        EXPECT_EQ(renderer->rotationOffset, 0.25);
+        EXPECT_EQ(renderer->zoomFactor, 10.0);
+    }
 }
 
 }  // namespace

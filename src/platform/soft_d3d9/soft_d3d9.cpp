@@ -83,11 +83,13 @@ class Object : public Interface {
     Object(std::string description, ULONG publicCount) : publicRefs_(publicCount) {
         if (!description.empty()) {
             registered_ = true;
-            internal::RegisterObject(this, std::move(description));
+            if (internal::Control* control = internal::AttachedControl())
+                control->RegisterObject(this, std::move(description));
         }
     }
     ~Object() override {
-        if (registered_) internal::UnregisterObject(this);
+        internal::Control* control = internal::AttachedControl();
+        if (registered_ && control != nullptr) control->UnregisterObject(this);
     }
 
     virtual void OnPublicReleased() {}
@@ -609,11 +611,12 @@ class Device final : public Object<IDirect3DDevice9Ex>, public internal::DeviceS
         renderStates_[D3DRS_CULLMODE] = D3DCULL_CCW;
         renderStates_[D3DRS_LIGHTING] = TRUE;
         renderStates_[D3DRS_ZENABLE] = parameters.EnableAutoDepthStencil ? 1 : 0;
-        internal::RegisterDevice(this);
+        if (internal::Control* control = internal::AttachedControl()) control->RegisterDevice(this);
     }
 
     ~Device() override {
-        internal::UnregisterDevice(this);
+        if (internal::Control* control = internal::AttachedControl())
+            control->UnregisterDevice(this);
         d3d_->Release();
     }
 
@@ -691,7 +694,8 @@ class Device final : public Object<IDirect3DDevice9Ex>, public internal::DeviceS
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         *texture = new Texture(this, width, height, levels, usage, format, pool);
         AddRef();
-        internal::RecordTexture(TextureRecord{width, height, levels, usage, format, pool});
+        if (internal::Control* control = internal::AttachedControl())
+            control->RecordTexture(TextureRecord{width, height, levels, usage, format, pool});
         return S_OK;
     }
 
@@ -735,8 +739,9 @@ class Device final : public Object<IDirect3DDevice9Ex>, public internal::DeviceS
         *surface =
             new Surface(this, nullptr, shape, Describe("render target", width, height, format), 1);
         AddRef();
-        internal::RecordRenderTarget(RenderTargetRecord{width, height, format, multiSample, quality,
-                                                        lockable, shared != nullptr});
+        if (internal::Control* control = internal::AttachedControl())
+            control->RecordRenderTarget(RenderTargetRecord{width, height, format, multiSample,
+                                                           quality, lockable, shared != nullptr});
         return S_OK;
     }
 
@@ -1309,7 +1314,7 @@ Device* Direct3D::MakeDevice(UINT adapter, D3DDEVTYPE deviceType, HWND focusWind
     record.extended = extended;
     record.hadFullscreenMode = hadMode;
     record.parameters = parameters;
-    internal::RecordDevice(record);
+    if (internal::Control* control = internal::AttachedControl()) control->RecordDevice(record);
     return device;
 }
 
@@ -1348,6 +1353,68 @@ HRESULT Direct3D::CreateDeviceEx(UINT adapter, D3DDEVTYPE deviceType, HWND focus
 }  // namespace
 
 namespace internal {
+
+std::atomic<Control*> attachedControl{nullptr};
+
+void FillCaps(const Configuration& configuration, UINT adapter, D3DCAPS9* caps) {
+    *caps = D3DCAPS9{};
+    caps->DeviceType = D3DDEVTYPE_HAL;
+    caps->AdapterOrdinal = adapter;
+    caps->Caps2 = configuration.dynamicTextures ? D3DCAPS2_DYNAMICTEXTURES : 0;
+    caps->DevCaps = configuration.hardwareTransform ? D3DDEVCAPS_HWTRANSFORMANDLIGHT : 0;
+    caps->TextureCaps =
+        D3DPTEXTURECAPS_PERSPECTIVE | (configuration.pow2Textures ? D3DPTEXTURECAPS_POW2 : 0);
+    caps->MaxTextureWidth = caps->MaxTextureHeight = 8192;
+    caps->MaxTextureRepeat = 8192;
+    caps->MaxTextureBlendStages = caps->MaxSimultaneousTextures = 1;
+    caps->MaxPrimitiveCount = 0xFFFFF;
+    caps->MaxVertexIndex = 0xFFFFFF;
+    caps->MaxStreams = 1;
+    caps->MaxStreamStride = 255;
+    caps->MasterAdapterOrdinal = adapter;
+    caps->NumberOfAdaptersInGroup = 1;
+    caps->NumSimultaneousRTs = 1;
+}
+
+HMONITOR MonitorHandle(UINT index) {
+    return reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(0x4D000 + 0x10 * index));
+}
+
+// The one focus window class and the windows made of it: made and destroyed with the
+// display, by one thread at a time (the display's lock), read by tests.
+namespace {
+std::atomic<bool> classRegistered{false};
+std::atomic<size_t> windowCount{0};
+std::atomic<uintptr_t> nextWindow{0x10010};
+}  // namespace
+
+// RegisterClassW refuses a class that already exists (ERROR_CLASS_ALREADY_EXISTS), so a
+// second registration without UnregisterClassW fails here too.
+bool RegisterWindowClass() {
+    return SUCCEEDED(EnterCall("Win32", "RegisterClass")) && !classRegistered.exchange(true);
+}
+
+bool UnregisterWindowClass() {
+    return classRegistered.exchange(false);
+}
+
+HWND CreateWindow() {
+    if (FAILED(EnterCall("Win32", "CreateWindow")) || !classRegistered) return nullptr;
+    ++windowCount;
+    return reinterpret_cast<HWND>(nextWindow.fetch_add(0x10));
+}
+
+void DestroyWindow(HWND window) {
+    if (window != nullptr) --windowCount;
+}
+
+bool WindowClassRegistered() {
+    return classRegistered;
+}
+
+size_t WindowCount() {
+    return windowCount;
+}
 
 std::vector<uint32_t> CopySurfacePixels(IDirect3DSurface9* surface, UINT* width, UINT* height) {
     auto* own = dynamic_cast<Surface*>(surface);

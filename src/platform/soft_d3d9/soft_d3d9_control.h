@@ -1,5 +1,6 @@
-// Switches and probes of the software Direct3D 9 for tests. Everything here is process-wide and
-// guarded by one mutex, so tests may flip switches while other threads use devices.
+// Switches and probes of the software Direct3D 9 for tests, in the library kesto_soft_d3d9_control
+// that only test programs link. Everything here is process-wide and guarded by one mutex, so
+// tests may flip switches while other threads use devices.
 //
 // Operation names (for FailNextCall and CallCount) are the method names: "Direct3DCreate9",
 // "Direct3DCreate9Ex", "QueryInterface", "GetAdapterCount", "GetAdapterMonitor",

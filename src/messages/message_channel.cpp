@@ -1,4 +1,4 @@
-#include "api/message_channel.h"
+#include "messages/message_channel.h"
 
 #include <atomic>
 

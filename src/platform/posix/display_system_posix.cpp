@@ -1,6 +1,6 @@
-// display_system.h on top of the software Direct3D 9: the "runtime" is linked in, the focus
-// window is a handle the software runtime hands out, and monitors are the adapters' rectangles
-// set through the control interface.
+// display_system.h on Linux, on top of the software Direct3D 9: the "runtime" is linked in,
+// the focus window is a handle the software runtime hands out, and monitors are the adapters'
+// rectangles (one 1920 x 1080 monitor unless the test control sets others).
 #include "platform/display_system.h"
 
 #include "platform/soft_d3d9/soft_d3d9_internal.h"

@@ -21,7 +21,17 @@ HRESULT HostResult(HRESULT hr) {
 
 }  // namespace
 
+std::unique_ptr<CRenderer> MakeStreamRenderer() {
+    return std::make_unique<CStreamRenderer>();
+}
+
 CDisplayManager::~CDisplayManager() {
+    ReleaseEverything();
+    DestroyHiddenWindow();
+}
+
+void CDisplayManager::ReleaseDisplay() {
+    std::lock_guard<std::mutex> guard(lock);
     ReleaseEverything();
     DestroyHiddenWindow();
 }
@@ -166,7 +176,7 @@ HRESULT CDisplayManager::CreateRenderers() {
     adapterRenderers = std::make_unique<std::unique_ptr<CRenderer>[]>(adapterCount);
     HRESULT hr = S_OK;
     for (unsigned adapter = 0; adapter < adapterCount; ++adapter) {
-        auto renderer = std::make_unique<CStreamRenderer>();
+        std::unique_ptr<CRenderer> renderer = makeRenderer();
         hr = renderer->Initialize(d3d, d3dEx, window, adapter);
         if (FAILED(hr)) return hr;
         adapterRenderers[adapter] = std::move(renderer);
