@@ -1,8 +1,6 @@
 // The client session exports against the scripted test decoder: argument and URI failures, the
 // one stream-manager slot, message time stamps, binding failures, start-up, SEI records, frame
 // checks and statistics. Calls from inside a callback: host_misuse_test.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -11,8 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "kesto/video_client.h"
-#include "loopback_server.h"
 #include "message_log.h"
 #include "streamgen.h"
 #include "test_decoder_control.h"
@@ -37,15 +33,8 @@ std::vector<uint8_t> InfoRecord(float azimuth, uint8_t word = 24, uint8_t size =
     return unit;
 }
 
-class ExportsTest : public ::testing::Test {
+class ExportsTest : public ClientTest {
   protected:
-    void SetUp() override {
-        SetDecoderLibrarySetting(TEST_DECODER_PATH);
-        InstallRecordingCallbacks();
-        ClearLog();
-    }
-    void TearDown() override { DestroyClient(); }
-
     // Starts a stream against a server that accepts and then sends nothing until the test
     // ends; returns once the worker is connected and waiting for data.
     void StartStalledStream(LoopbackServer& target, const char* name = "cam") {

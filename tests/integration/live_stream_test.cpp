@@ -1,21 +1,14 @@
 // The real path: generated H.264 with azimuth records, served over loopback TCP or played
 // from a recording pair, decoded by the FFmpeg decoder library found beside the client.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "kesto/video_client.h"
-#include "loopback_server.h"
 #include "message_log.h"
 #include "streamgen.h"
-#include "test_platform.h"
 
 namespace kesto::test {
 namespace {
@@ -49,38 +42,16 @@ GeneratedStream Generate(int frames) {
     return stream;
 }
 
-// The packets of a recording pair, cut by its sidecar; fails the test when they do not tile
-// the raw file exactly.
-std::vector<std::vector<uint8_t>> ReadRecordingPair(const std::string& raw) {
-    std::ifstream rawFile(raw, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(rawFile)),
-                                     std::istreambuf_iterator<char>());
-    std::ifstream sidecar(raw.substr(0, raw.size() - 4) + "_pkt_sizes.bin", std::ios::binary);
-    std::vector<std::vector<uint8_t>> packets;
-    std::size_t offset = 0;
-    uint8_t record[4];
-    while (sidecar.read(reinterpret_cast<char*>(record), 4)) {
-        const std::size_t size = record[0] | record[1] << 8 | record[2] << 16 |
-                                 static_cast<std::size_t>(record[3]) << 24;
-        EXPECT_LE(offset + size, bytes.size());
-        if (offset + size > bytes.size()) break;
-        packets.emplace_back(bytes.begin() + static_cast<long>(offset),
-                             bytes.begin() + static_cast<long>(offset + size));
-        offset += size;
-    }
-    EXPECT_EQ(offset, bytes.size());
+struct LiveStreamTest : ClientTest {
+    LiveStreamTest() : ClientTest(nullptr) {}  // the default name, beside the client library
+};
+
+// The packets of a recording pair, cut by its sidecar; fails the test when it is not valid.
+std::vector<Packet> RecordedPackets(const std::string& raw) {
+    std::vector<Packet> packets;
+    EXPECT_EQ(CheckRecordingPair(raw, &packets), "");
     return packets;
 }
-
-class LiveStreamTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        SetDecoderLibrarySetting(nullptr);  // the default name, beside the client library
-        InstallRecordingCallbacks();
-        ClearLog();
-    }
-    void TearDown() override { DestroyClient(); }
-};
 
 TEST_F(LiveStreamTest, TcpStreamDeliversEveryFrameAzimuthRateAndASegmentThatPlaysBack) {
     const int frames = 45;
@@ -147,7 +118,7 @@ TEST_F(LiveStreamTest, TcpStreamDeliversEveryFrameAzimuthRateAndASegmentThatPlay
     // The segment, ended by the stop, is a pair that plays back as the same stream: the
     // azimuths follow the generated sequence from its first picture, an IDR picture, on.
     ASSERT_EQ(StopServerStream("cam"), KESTO_S_OK);
-    ASSERT_GE(ReadRecordingPair(segment).size(), 10u);
+    ASSERT_GE(RecordedPackets(segment).size(), 10u);
     ClearLog();
     ASSERT_EQ(StartServerStream("replay", ("file://" + segment).c_str()), KESTO_S_OK);
     ASSERT_TRUE(WaitForAzimuths(8)) << Describe();
@@ -208,7 +179,7 @@ TEST_F(LiveStreamTest, RecordingPairPlaysInALoopPacedPerFrame) {
     EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
 
     // A segment recorded during playback keeps the recorded packet boundaries.
-    const auto packets = ReadRecordingPair(copy);
+    const auto packets = RecordedPackets(copy);
     ASSERT_GE(packets.size(), 12u);  // 800 ms at one frame per 50 ms and more
     for (std::size_t i = 0; i < packets.size(); ++i) {
         EXPECT_EQ(packets[i], stream.packets[i % 10]) << i;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "reliability_support.h"
+#include "message_log.h"
 #include "test_decoder_control.h"
 
 namespace kesto::test {
@@ -15,12 +15,12 @@ namespace {
 
 using std::chrono::milliseconds;
 
-class HostMisuseTest : public ReliabilityTest {
+class HostMisuseTest : public ClientTest {
   protected:
     // A server that sends generated packets every 5 ms until the test ends.
     static void ServePackets(LoopbackServer& target) {
         static const std::vector<Packet> packets = GeneratePackets(8);
-        ServeLoop(target, packets, milliseconds(5));
+        target.ServeLoop(packets, 5);
     }
 };
 

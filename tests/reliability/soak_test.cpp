@@ -14,7 +14,7 @@
 #include <tuple>
 #include <utility>
 
-#include "reliability_support.h"
+#include "message_log.h"
 #include "streamgen.h"
 
 #if defined(_WIN32)
@@ -27,18 +27,18 @@ namespace {
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-class SoakTest : public ReliabilityTest {
+class SoakTest : public ClientTest {
   protected:
-    SoakTest() : ReliabilityTest(nullptr) {}  // the FFmpeg decoder: real frames reach the display
+    SoakTest() : ClientTest(nullptr) {}  // the FFmpeg decoder: real frames reach the display
     void TearDown() override {
-        ReliabilityTest::TearDown();
+        ClientTest::TearDown();
         DestroyD3D();
     }
 
     // One stream's life. `cycle` varies the moment of the stop and what is in flight.
     void RunCycle(int cycle, bool file, Clock::duration& slowestStop) {
         LoopbackServer server;
-        if (!file) ServeLoop(server, packets, milliseconds(2));
+        if (!file) server.ServeLoop(packets, 2);
         const std::string uri = file ? "file://" + recording : server.Uri();
         const char* name = file ? "soak-file" : "soak-tcp";
         ASSERT_EQ(StartServerStream(name, uri.c_str()), KESTO_S_OK) << Describe();

@@ -6,9 +6,12 @@
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 #include <chrono>
@@ -21,26 +24,27 @@ using Socket = LoopbackServer::Socket;
 
 // The few calls that differ between Winsock and POSIX sockets.
 #if defined(_WIN32)
+using Native = SOCKET;
 constexpr Socket kNoSocket = INVALID_SOCKET;
 
 // Winsock must be started once per process before the first socket call; it is never cleaned
 // up, so the client library's own start-up and clean-up pairs are tested on top of it.
-void EnsureSockets() {
+Socket NewTcpSocket(bool nonBlocking = false) {
     static const int started = [] {
         WSADATA data{};
         return WSAStartup(MAKEWORD(2, 2), &data);
     }();
     if (started != 0) throw std::runtime_error("WSAStartup failed");
-}
-Socket NewTcpSocket() {
-    EnsureSockets();
-    return ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const Native socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    u_long on = nonBlocking ? 1 : 0;
+    ::ioctlsocket(socket, FIONBIO, &on);
+    return socket;
 }
 void CloseTcpSocket(Socket socket) {
     ::closesocket(socket);
 }
-bool WaitReadable(Socket socket, int timeoutMs) {
-    WSAPOLLFD waiting{socket, POLLRDNORM, 0};
+bool WaitFor(Socket socket, short events, int timeoutMs) {
+    WSAPOLLFD waiting{socket, events, 0};
     return ::WSAPoll(&waiting, 1, timeoutMs) == 1;
 }
 Socket AcceptConnection(Socket listener) {
@@ -50,17 +54,18 @@ long SendSome(Socket socket, const uint8_t* bytes, std::size_t size) {
     return ::send(socket, reinterpret_cast<const char*>(bytes), static_cast<int>(size), 0);
 }
 #else
+using Native = int;
 constexpr Socket kNoSocket = ~Socket{0};
 
-Socket NewTcpSocket() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+Socket NewTcpSocket(bool nonBlocking = false) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
     return fd < 0 ? kNoSocket : static_cast<Socket>(fd);
 }
 void CloseTcpSocket(Socket socket) {
     ::close(static_cast<int>(socket));
 }
-bool WaitReadable(Socket socket, int timeoutMs) {
-    pollfd waiting{static_cast<int>(socket), POLLIN, 0};
+bool WaitFor(Socket socket, short events, int timeoutMs) {
+    pollfd waiting{static_cast<int>(socket), events, 0};
     return ::poll(&waiting, 1, timeoutMs) == 1;
 }
 Socket AcceptConnection(Socket listener) {
@@ -72,13 +77,33 @@ long SendSome(Socket socket, const uint8_t* bytes, std::size_t size) {
 }
 #endif
 
-Socket ListenOnLoopback(uint16_t& port, int backlog = 4) {
-    const Socket socket = NewTcpSocket();
-    if (socket == kNoSocket) throw std::runtime_error("socket failed");
+template <typename T>
+void SetOption(Socket socket, int level, int name, const T& value) {
+    ::setsockopt(static_cast<Native>(socket), level, name, reinterpret_cast<const char*>(&value),
+                 sizeof value);
+}
+
+sockaddr_in Loopback(uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
+    address.sin_port = htons(port);
+    return address;
+}
+
+// Connects to 127.0.0.1:port without waiting for the connection.
+Socket StartConnect(uint16_t port) {
+    const Socket socket = NewTcpSocket(true);
+    const sockaddr_in address = Loopback(port);
+    ::connect(static_cast<Native>(socket), reinterpret_cast<const sockaddr*>(&address),
+              sizeof address);
+    return socket;
+}
+
+Socket ListenOnLoopback(uint16_t& port, int backlog = 4) {
+    const Socket socket = NewTcpSocket();
+    if (socket == kNoSocket) throw std::runtime_error("socket failed");
+    sockaddr_in address = Loopback(0);
     if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(socket, backlog) != 0) {
         CloseTcpSocket(socket);
@@ -107,7 +132,7 @@ std::string LoopbackServer::Uri() const {
 
 void LoopbackServer::Serve(std::function<void(Socket socket)> session) {
     thread = std::thread([this, session = std::move(session)] {
-        if (!WaitReadable(listener, 10000)) return;
+        if (!WaitFor(listener, POLLIN, 10000)) return;
         const Socket connection = AcceptConnection(listener);
         if (connection == kNoSocket) return;
         session(connection);
@@ -139,11 +164,53 @@ bool LoopbackServer::SendPackets(Socket socket, const std::vector<std::vector<ui
     return true;
 }
 
+void LoopbackServer::ServeLoop(const std::vector<std::vector<uint8_t>>& packets, int pauseMs) {
+    Serve([this, packets, pauseMs](Socket socket) {
+        while (SendPackets(socket, packets, pauseMs)) {
+        }
+    });
+}
+
 uint16_t UnusedLoopbackPort() {
     uint16_t port = 0;
     const Socket socket = ListenOnLoopback(port);
     CloseTcpSocket(socket);
     return port;
+}
+
+void SetNoDelay(Socket socket) {
+    SetOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
+}
+
+void ResetOnClose(Socket socket) {
+    SetOption(socket, SOL_SOCKET, SO_LINGER, linger{1, 0});
+}
+
+int ConnectionResetError() {
+#if defined(_WIN32)
+    return WSAECONNRESET;
+#else
+    return ECONNRESET;
+#endif
+}
+
+void ConnectAndClose(uint16_t port) {
+    const Socket socket = StartConnect(port);
+    WaitFor(socket, POLLOUT, 1000);
+    CloseTcpSocket(socket);
+}
+
+FullListener::FullListener() {
+    // Fills the accept queue with connections of our own until one no longer completes.
+    for (int i = 0; i < 4; ++i) {
+        fillers.push_back(StartConnect(server.Port()));
+        if (!WaitFor(fillers.back(), POLLOUT, 200)) return;  // this one waits: the queue is full
+    }
+    throw std::runtime_error("every connection to a listener with a queue of one was taken");
+}
+
+FullListener::~FullListener() {
+    for (Socket socket : fillers) CloseTcpSocket(socket);
 }
 
 }  // namespace kesto::test

@@ -1,11 +1,14 @@
 #include "message_log.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <sstream>
 
 #include "kesto/video_client.h"
+#include "recordings.h"
+#include "test_platform.h"
 
 namespace kesto::test {
 
@@ -14,14 +17,18 @@ std::mutex lock;
 std::condition_variable changed;
 std::vector<LoggedMessage> messages;
 std::vector<double> azimuths;
+std::atomic<bool> stoppedMark{false};
+std::atomic<int> lateCalls{0};
 
 void KESTO_CALL OnMessage(int32_t code, const char* text, int64_t timeMs) {
+    if (stoppedMark) ++lateCalls;
     std::lock_guard<std::mutex> guard(lock);
     messages.push_back({code, text != nullptr ? text : "", timeMs});
     changed.notify_all();
 }
 
 void KESTO_CALL OnAzimuth(double azimuth) {
+    if (stoppedMark) ++lateCalls;
     std::lock_guard<std::mutex> guard(lock);
     azimuths.push_back(azimuth);
     changed.notify_all();
@@ -89,6 +96,31 @@ std::string Describe() {
     std::ostringstream out;
     for (const auto& m : messages) out << "  [" << m.code << "] " << m.text << "\n";
     return out.str();
+}
+
+bool Receiving(const char* stream) {
+    return PollUntil([stream] { return GetStreamStat(stream, "bps") > 0; });
+}
+
+void MarkStopped(bool stopped) {
+    stoppedMark = stopped;
+}
+
+int LateCallbacks() {
+    return lateCalls;
+}
+
+void ClientTest::SetUp() {
+    SetDecoderLibrarySetting(decoderPath);
+    InstallRecordingCallbacks();
+    MarkStopped(false);
+    ClearLog();
+}
+
+void ClientTest::TearDown() {
+    MarkStopped(false);
+    InstallRecordingCallbacks();  // not a test's own, which may call into the library
+    DestroyClient();
 }
 
 }  // namespace kesto::test
