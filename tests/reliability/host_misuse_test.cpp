@@ -1,5 +1,5 @@
 // What a host may get wrong: calling the stream exports from inside a callback, passing null
-// strings while a stream runs, and calling exports after DestroyClient and DestroyD3D. Each is
+// strings while a stream runs (each reported with its own text and a time stamp), and calling exports after DestroyClient and DestroyD3D. Each is
 // refused or harmless as the public header says, and the stream is not disturbed by it.
 
 #include <algorithm>
@@ -14,6 +14,12 @@ namespace kesto::test {
 namespace {
 
 using std::chrono::milliseconds;
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 class HostMisuseTest : public ClientTest {
   protected:
@@ -91,12 +97,21 @@ TEST_F(HostMisuseTest, NullStringsAndCallsAfterTheEndAreHarmless) {
     SaveVideoSegmentRawToDisk(nullptr, -1);
     SaveVideoFrameRawToDisk(nullptr);
     EXPECT_EQ(StopServerStream(nullptr), KESTO_E_INVALIDARG);
+    const int64_t before = NowMs();
     EXPECT_EQ(StartServerStream(nullptr, nullptr), KESTO_E_FAIL);  // reported, stream kept
+    EXPECT_EQ(StartServerStream("cam", nullptr), KESTO_E_FAIL);
+    EXPECT_EQ(StartServerStream(nullptr, "tcp://127.0.0.1"), KESTO_E_FAIL);
+    const int64_t after = NowMs();
     const long long fed = decoder.Counts().bytesFed;
     EXPECT_TRUE(PollUntil([&] { return decoder.Counts().bytesFed > fed; })) << "stream ended";
     const auto messages = Messages();
-    ASSERT_EQ(messages.size(), 1u) << Describe();
-    EXPECT_EQ(messages[0].text, "Error starting stream: uri cannot be null");
+    ASSERT_EQ(messages.size(), 3u) << Describe();
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(messages[i].text, std::string("Error starting stream: ") +
+                                        (i < 2 ? "uri" : "streamName") + " cannot be null");
+        EXPECT_EQ(messages[i].code, KESTO_MESSAGE_EXCEPTION);
+        EXPECT_TRUE(messages[i].timeMs >= before && messages[i].timeMs <= after);
+    }
 
     // After the end: stream exports find no stream, statistics are gone, display exports
     // start afresh, and nothing is reported.
