@@ -1,6 +1,7 @@
 // The client session exports against the scripted test decoder: URI failures, the one
 // stream-manager slot, binding failures, start-up, SEI records, frame checks and statistics.
 // Null arguments, message time stamps and calls from inside a callback: host_misuse_test.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -153,34 +154,53 @@ TEST_F(ExportsTest, RestartStopsTheFirstStreamBeforeTheSecondStarts) {
     DestroyClient();
 }
 
-TEST_F(ExportsTest, MissingLibraryOrExportIsNamedAndTheNextUseRetries) {
-    SetDecoderLibrarySetting(NoSuchLibraryPath().c_str());
-    StreamOneChunk(KESTO_MESSAGE_EXCEPTION, MissingLibraryMessage(NoSuchLibraryPath()));
-    SetDecoderLibrarySetting(INCOMPLETE_DECODER_PATH);
-    LoopbackServer incomplete;
-    incomplete.Serve([](LoopbackServer::Socket) {});
-    ASSERT_EQ(StartServerStream("cam", incomplete.Uri().c_str()), KESTO_S_OK);
-    ASSERT_TRUE(WaitFor([](const std::vector<LoggedMessage>& all) {
-        for (const auto& m : all) {
-            if (m.code == KESTO_MESSAGE_EXCEPTION &&
-                m.text.rfind("Unable to retrieve Decoder function address 'DecoderGetFrame': ",
-                             0) == 0 &&
-                m.text.find(MissingSymbolText("DecoderGetFrame")) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    })) << Describe();
-    incomplete.Join();
+// A decoder library that is missing, lacks an export or fails to start: each is reported with
+// its own text (and the system's), nothing is recorded, and the next stream binds afresh.
+TEST_F(ExportsTest, DecoderFailuresAreNamedAndTheNextStreamRetries) {
+    TestDecoderControl decoder(TEST_DECODER_PATH);
+    const std::string initFailure =
+        "Decoder library failed to initialize: \nlicence expired\n(Is Toolkit installed?)";
+    const struct {
+        std::string library, prefix, systemText;  // the exception's start, the system's text in it
+        const char* initError;
+    } cases[] = {
+        {NoSuchLibraryPath(), MissingLibraryMessage(NoSuchLibraryPath()), "", nullptr},
+        {INCOMPLETE_DECODER_PATH, "Unable to retrieve Decoder function address 'DecoderGetFrame': ",
+         MissingSymbolText("DecoderGetFrame"), nullptr},
+        {TEST_DECODER_PATH, initFailure, "", "licence expired"},
+    };
+    const std::string segment = ::testing::TempDir() + "decoder_failure.bin";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.prefix);
+        SetDecoderLibrarySetting(c.library.c_str());
+        decoder.FailInit(c.initError);
+        ClearLog();
+        RemovePair(segment);
+        LoopbackServer failing;
+        failing.ServeLoop(GeneratePackets(4), 5);
+        ASSERT_EQ(StartServerStream("cam", failing.Uri().c_str()), KESTO_S_OK);
+        SaveVideoSegmentRawToDisk(segment.c_str(), 5000);
+        ASSERT_TRUE(WaitFor([&](const std::vector<LoggedMessage>& all) {
+            return std::any_of(all.begin(), all.end(), [&](const LoggedMessage& m) {
+                return m.code == KESTO_MESSAGE_EXCEPTION && m.text.rfind(c.prefix, 0) == 0 &&
+                       m.text.find(c.systemText) != std::string::npos;
+            });
+        })) << Describe();
+        EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
+        EXPECT_EQ(CheckRecordingPair(segment), "");  // no packet was taken: nothing recorded
+        // Besides "Stream started" (host thread, in any order), a failed start also as information.
+        EXPECT_EQ(Messages().size(), c.initError ? 3u : 2u) << Describe();
+        EXPECT_EQ(HasMessage(KESTO_MESSAGE_INFO, initFailure), c.initError != nullptr);
+    }
+    EXPECT_EQ(decoder.Counts().shutdownCount, 0);
 
-    // A failed binding leaves nothing bound: with the complete decoder the next stream works.
+    decoder.FailInit(nullptr);
     SetDecoderLibrarySetting(TEST_DECODER_PATH);
     ClearLog();
-    LoopbackServer next;
-    next.Serve([](LoopbackServer::Socket) {});
-    ASSERT_EQ(StartServerStream("cam", next.Uri().c_str()), KESTO_S_OK);
-    EXPECT_TRUE(WaitForMessage(KESTO_MESSAGE_STATUS, "Tcp video stream connection closed"))
-        << Describe();
+    StreamOneChunk();
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_INFO, "After decoder instantiation"));
+    EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
+    EXPECT_EQ(decoder.Counts().shutdownCount, 1);
 }
 
 // Also: the start-up messages, and decoder log levels passed on unchanged.

@@ -1,14 +1,13 @@
 // Resource faults while a stream runs: a segment written to a full disk, a recording that
-// changes between StartServerStream and its playback, a decoder whose start-up fails. Each
-// must be reported the way the library reports it, and leave the stream (or the next one)
-// working.
+// changes between StartServerStream and its playback. Each must be reported the way the
+// library reports it, and leave the stream (or the next one) working. (A decoder that fails to
+// start: tests/integration/exports_test.cpp.)
 
 #include <cstdio>
 #include <thread>
 
 #include "message_log.h"
 #include "streamgen.h"
-#include "test_decoder_control.h"
 
 namespace kesto::test {
 namespace {
@@ -84,42 +83,6 @@ TEST_F(ResourceFaultsTest, RecordingChangedBeforePlaybackStarts) {
         EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
         RemovePair(raw);
     }
-}
-
-TEST_F(ResourceFaultsTest, DecoderThatFailsToStartLeavesTheNextStreamWorking) {
-    TestDecoderControl decoder(TEST_DECODER_PATH);
-    decoder.FailInit("licence expired");
-    const std::string failure =
-        "Decoder library failed to initialize: \nlicence expired\n(Is Toolkit installed?)";
-    const std::string segment = ::testing::TempDir() + "init_failure.bin";
-    RemovePair(segment);
-    LoopbackServer server;
-    static const std::vector<Packet> packets = GeneratePackets(4);
-    server.ServeLoop(packets, 5);
-    ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
-    SaveVideoSegmentRawToDisk(segment.c_str(), 5000);
-    ASSERT_TRUE(WaitForMessage(KESTO_MESSAGE_EXCEPTION, failure)) << Describe();
-    EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
-    EXPECT_EQ(CheckRecordingPair(segment), "");  // no packet was taken: nothing recorded
-    EXPECT_EQ(decoder.Counts().shutdownCount, 0);
-
-    // Nothing else: "Stream started" (host thread, in any order) and the failure as an
-    // exception and as information.
-    EXPECT_EQ(Messages().size(), 3u) << Describe();
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_INFO, failure)) << Describe();
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_STATUS, "Stream started")) << Describe();
-
-    // Once the decoder starts again, so does the next stream.
-    decoder.FailInit(nullptr);
-    ClearLog();
-    LoopbackServer next;
-    next.Serve([](LoopbackServer::Socket) {});
-    ASSERT_EQ(StartServerStream("cam", next.Uri().c_str()), KESTO_S_OK);
-    EXPECT_TRUE(WaitForMessage(KESTO_MESSAGE_STATUS, "Tcp video stream connection closed"))
-        << Describe();
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_INFO, "After decoder instantiation"));
-    EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
-    EXPECT_EQ(decoder.Counts().shutdownCount, 1);
 }
 
 }  // namespace

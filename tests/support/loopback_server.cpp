@@ -5,6 +5,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -22,60 +23,47 @@ namespace kesto::test {
 namespace {
 using Socket = LoopbackServer::Socket;
 
-// The few calls that differ between Winsock and POSIX sockets.
+// The few calls that differ between Winsock and POSIX sockets; POSIX gets the Winsock names.
+// Winsock is started once per process and never cleaned up, so the client library's own
+// start-up and clean-up pairs are tested on top of it.
 #if defined(_WIN32)
 using Native = SOCKET;
-constexpr Socket kNoSocket = INVALID_SOCKET;
-
-// Winsock must be started once per process before the first socket call; it is never cleaned
-// up, so the client library's own start-up and clean-up pairs are tested on top of it.
-Socket NewTcpSocket(bool nonBlocking = false) {
-    static const int started = [] {
-        WSADATA data{};
-        return WSAStartup(MAKEWORD(2, 2), &data);
-    }();
-    if (started != 0) throw std::runtime_error("WSAStartup failed");
-    const Native socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    u_long on = nonBlocking ? 1 : 0;
+[[maybe_unused]] const int kStarted = [] {
+    WSADATA data{};
+    return WSAStartup(MAKEWORD(2, 2), &data);
+}();
+void SetNonBlocking(Native socket) {
+    u_long on = 1;
     ::ioctlsocket(socket, FIONBIO, &on);
-    return socket;
 }
-void CloseTcpSocket(Socket socket) {
-    ::closesocket(socket);
-}
-bool WaitFor(Socket socket, short events, int timeoutMs) {
-    WSAPOLLFD waiting{socket, events, 0};
-    return ::WSAPoll(&waiting, 1, timeoutMs) == 1;
-}
-Socket AcceptConnection(Socket listener) {
-    return ::accept(listener, nullptr, nullptr);
-}
-long SendSome(Socket socket, const uint8_t* bytes, std::size_t size) {
-    return ::send(socket, reinterpret_cast<const char*>(bytes), static_cast<int>(size), 0);
-}
+constexpr int kSendFlags = 0;
 #else
 using Native = int;
-constexpr Socket kNoSocket = ~Socket{0};
+void SetNonBlocking(Native socket) {
+    ::fcntl(socket, F_SETFL, O_NONBLOCK);
+}
+int closesocket(Native socket) {
+    return ::close(socket);
+}
+int WSAPoll(pollfd* entries, nfds_t count, int timeoutMs) {
+    return ::poll(entries, count, timeoutMs);
+}
+constexpr int kSendFlags = MSG_NOSIGNAL;
+#endif
+constexpr Socket kNoSocket = ~Socket{0};  // INVALID_SOCKET, and -1 as a POSIX descriptor
 
 Socket NewTcpSocket(bool nonBlocking = false) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
-    return fd < 0 ? kNoSocket : static_cast<Socket>(fd);
+    const Native socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (nonBlocking) SetNonBlocking(socket);
+    return static_cast<Socket>(socket);
 }
 void CloseTcpSocket(Socket socket) {
-    ::close(static_cast<int>(socket));
+    closesocket(static_cast<Native>(socket));
 }
 bool WaitFor(Socket socket, short events, int timeoutMs) {
-    pollfd waiting{static_cast<int>(socket), events, 0};
-    return ::poll(&waiting, 1, timeoutMs) == 1;
+    pollfd waiting{static_cast<Native>(socket), events, 0};
+    return WSAPoll(&waiting, 1, timeoutMs) == 1;
 }
-Socket AcceptConnection(Socket listener) {
-    const int fd = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
-    return fd < 0 ? kNoSocket : static_cast<Socket>(fd);
-}
-long SendSome(Socket socket, const uint8_t* bytes, std::size_t size) {
-    return static_cast<long>(::send(static_cast<int>(socket), bytes, size, MSG_NOSIGNAL));
-}
-#endif
 
 template <typename T>
 void SetOption(Socket socket, int level, int name, const T& value) {
@@ -104,13 +92,14 @@ Socket ListenOnLoopback(uint16_t& port, int backlog = 4) {
     const Socket socket = NewTcpSocket();
     if (socket == kNoSocket) throw std::runtime_error("socket failed");
     sockaddr_in address = Loopback(0);
-    if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(socket, backlog) != 0) {
+    if (::bind(static_cast<Native>(socket), reinterpret_cast<sockaddr*>(&address),
+               sizeof address) != 0 ||
+        ::listen(static_cast<Native>(socket), backlog) != 0) {
         CloseTcpSocket(socket);
         throw std::runtime_error("bind/listen failed");
     }
     socklen_t length = sizeof address;
-    ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+    ::getsockname(static_cast<Native>(socket), reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
     return socket;
 }
@@ -132,8 +121,11 @@ std::string LoopbackServer::Uri() const {
 
 void LoopbackServer::Serve(std::function<void(Socket socket)> session) {
     thread = std::thread([this, session = std::move(session)] {
-        if (!WaitFor(listener, POLLIN, 10000)) return;
-        const Socket connection = AcceptConnection(listener);
+        for (int waited = 0; !WaitFor(listener, POLLIN, 20); waited += 20) {
+            if (stopping.load() || waited >= 10000) return;
+        }
+        const Socket connection =
+            static_cast<Socket>(::accept(static_cast<Native>(listener), nullptr, nullptr));
         if (connection == kNoSocket) return;
         session(connection);
         CloseTcpSocket(connection);
@@ -147,7 +139,8 @@ void LoopbackServer::Join() {
 bool LoopbackServer::SendAll(Socket socket, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (size > 0) {
-        const long sent = SendSome(socket, bytes, size);
+        const long sent = ::send(static_cast<Native>(socket), reinterpret_cast<const char*>(bytes),
+                                 static_cast<int>(size), kSendFlags);
         if (sent <= 0) return false;
         bytes += sent;
         size -= static_cast<std::size_t>(sent);
@@ -192,12 +185,6 @@ int ConnectionResetError() {
 #else
     return ECONNRESET;
 #endif
-}
-
-void ConnectAndClose(uint16_t port) {
-    const Socket socket = StartConnect(port);
-    WaitFor(socket, POLLOUT, 1000);
-    CloseTcpSocket(socket);
 }
 
 FullListener::FullListener() {

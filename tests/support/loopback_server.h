@@ -28,8 +28,8 @@ class LoopbackServer {
     uint16_t Port() const { return port; }
     std::string Uri() const;
 
-    // Accepts one connection (waiting at most 10 s) and runs `session` with its socket on the
-    // server thread; the socket is closed when the session returns.
+    // Accepts one connection (waiting at most 10 s, or until the server stops) and runs
+    // `session` with its socket on the server thread; the socket is closed when it returns.
     void Serve(std::function<void(Socket socket)> session);
     // Waits for the session to end.
     void Join();
@@ -60,8 +60,6 @@ void SetNoDelay(LoopbackServer::Socket socket);
 void ResetOnClose(LoopbackServer::Socket socket);
 // The number the client reports for a connection reset by the peer.
 int ConnectionResetError();
-// Connects to 127.0.0.1:port and closes at once: ends a server's wait to accept.
-void ConnectAndClose(uint16_t port);
 
 // A loopback listener with a queue of one that is already full: a further connect's SYN is
 // dropped (by Linux, and so under Wine), so the connect waits until someone ends it.
@@ -71,7 +69,6 @@ class FullListener {
     ~FullListener();
     FullListener(const FullListener&) = delete;
     FullListener& operator=(const FullListener&) = delete;
-    uint16_t Port() const { return server.Port(); }
     std::string Uri() const { return server.Uri(); }
 
   private:
