@@ -121,7 +121,7 @@ TEST_F(LiveStreamTest, TcpStreamDeliversEveryFrameAzimuthRateAndASegmentThatPlay
     ASSERT_GE(RecordedPackets(segment).size(), 10u);
     ClearLog();
     ASSERT_EQ(StartServerStream("replay", ("file://" + segment).c_str()), KESTO_S_OK);
-    ASSERT_TRUE(WaitForAzimuths(8)) << Describe();
+    ASSERT_TRUE(PollUntil([] { return Azimuths().size() >= 8; })) << Describe();
     ASSERT_EQ(StopServerStream("replay"), KESTO_S_OK);
     const std::vector<double> replayed = Azimuths();
     const auto first =

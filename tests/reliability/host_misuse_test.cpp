@@ -21,14 +21,7 @@ int64_t NowMs() {
         .count();
 }
 
-class HostMisuseTest : public ClientTest {
-  protected:
-    // A server that sends generated packets every 5 ms until the test ends.
-    static void ServePackets(LoopbackServer& target) {
-        static const std::vector<Packet> packets = GeneratePackets(8);
-        target.ServeLoop(packets, 5);
-    }
-};
+using HostMisuseTest = ClientTest;
 
 struct ReentrantCall {
     int32_t (*call)();  // the export; its result, or 0 for void exports
@@ -64,7 +57,7 @@ TEST_F(HostMisuseTest, StreamCallsFromACallbackAreRefusedWithoutHanging) {
         reentrantResult = 1;
         pendingCall = &c;
         LoopbackServer server;
-        ServePackets(server);
+        server.ServeLoop(GeneratePackets(8), 5);
         SetCallbackFunc(&CallingMessageCallback);
         ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
         PollUntil([] { return reentrantResult != 1; });
@@ -85,7 +78,7 @@ TEST_F(HostMisuseTest, StreamCallsFromACallbackAreRefusedWithoutHanging) {
 TEST_F(HostMisuseTest, NullStringsAndCallsAfterTheEndAreHarmless) {
     TestDecoderControl decoder(TEST_DECODER_PATH);
     LoopbackServer server;
-    ServePackets(server);
+    server.ServeLoop(GeneratePackets(8), 5);
     ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
     ASSERT_TRUE(Receiving("cam"));
     ClearLog();

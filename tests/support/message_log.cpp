@@ -66,11 +66,6 @@ bool WaitFor(const std::function<bool(const std::vector<LoggedMessage>&)>& done,
     return changed.wait_for(guard, timeout, [&] { return done(messages); });
 }
 
-bool WaitForAzimuths(std::size_t count, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> guard(lock);
-    return changed.wait_for(guard, timeout, [&] { return azimuths.size() >= count; });
-}
-
 bool WaitForMessage(int32_t code, const std::string& text, std::chrono::milliseconds timeout) {
     return WaitFor(
         [&](const std::vector<LoggedMessage>& all) {

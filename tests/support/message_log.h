@@ -33,9 +33,6 @@ std::vector<double> Azimuths();
 // Waits until `done` holds for the recorded messages, at most `timeout`.
 bool WaitFor(const std::function<bool(const std::vector<LoggedMessage>&)>& done,
              std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
-// Waits until at least `count` azimuth notices were recorded.
-bool WaitForAzimuths(std::size_t count,
-                     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 // Waits until a message with exactly this code and text was recorded.
 bool WaitForMessage(int32_t code, const std::string& text,
                     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));

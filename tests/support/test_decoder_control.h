@@ -11,9 +11,7 @@
 
 extern "C" {
 struct TestDecoderCountsResult {
-    int initCount;
-    int shutdownCount;
-    int chunkCount;
+    int initCount, shutdownCount;
     long long bytesFed;
 };
 }
