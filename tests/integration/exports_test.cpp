@@ -3,12 +3,8 @@
 // Null arguments, message time stamps and calls from inside a callback: host_misuse_test.
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
-#include <cstring>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "message_log.h"
 #include "streamgen.h"
@@ -99,8 +95,8 @@ TEST_F(ExportsTest, SourceFailuresAreReported) {
         {"file:///no/such/dir/rec.bin", KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, file},
         {"FILE://" + dir, KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, file},
         {"file://" + dir.substr(0, dir.size() - 1), KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, file},
-        {"TCP://127.0.0.1:" + std::to_string(UnusedLoopbackPort()), KESTO_S_OK,
-         KESTO_MESSAGE_ERROR, "Tcp video stream: Unable to connect to server!"},
+        {"TCP://127.0.0.1:" + std::to_string(UnusedLoopbackPort()), KESTO_S_OK, KESTO_MESSAGE_ERROR,
+         "Tcp video stream: Unable to connect to server!"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.uri);

@@ -71,8 +71,7 @@ TEST_F(SoakTest, StartStopCyclesWithRequestsInFlightAndHostThreadsCalling) {
     AnswerSurfaceUsageAsWindows(true);  // Wine's one differing answer, see there
 #endif
     streamgen::WriteRecording(recording, packets);
-    std::atomic<bool> done{false};
-    std::atomic<bool> surfaceMade{false};
+    std::atomic<bool> done{false}, surfaceMade{false};
     std::atomic<long> calls{0};
     std::vector<std::thread> hosts;
     for (int t = 0; t < 4; ++t) {
@@ -101,8 +100,7 @@ TEST_F(SoakTest, StartStopCyclesWithRequestsInFlightAndHostThreadsCalling) {
             std::tie(tcpCycles, fileCycles) = std::make_pair(1000, 200);
         std::sscanf(setting, "%d,%d", &tcpCycles, &fileCycles);
     }
-    Clock::duration slowestTcpStop{};
-    Clock::duration slowestFileStop{};
+    Clock::duration slowestTcpStop{}, slowestFileStop{};
     const int every = fileCycles > 0 ? std::max(1, tcpCycles / fileCycles) : 0;
     int fileRun = 0;
     for (int i = 0; i < tcpCycles && !HasFailure(); ++i) {

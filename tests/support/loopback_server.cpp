@@ -148,18 +148,11 @@ bool LoopbackServer::SendAll(Socket socket, const void* data, std::size_t size) 
     return true;
 }
 
-bool LoopbackServer::SendPackets(Socket socket, const std::vector<std::vector<uint8_t>>& packets,
-                                 int pauseMs) const {
-    for (const auto& packet : packets) {
-        if (stopping.load() || !SendAll(socket, packet.data(), packet.size())) return false;
-        if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-    }
-    return true;
-}
-
 void LoopbackServer::ServeLoop(const std::vector<std::vector<uint8_t>>& packets, int pauseMs) {
     Serve([this, packets, pauseMs](Socket socket) {
-        while (SendPackets(socket, packets, pauseMs)) {
+        for (std::size_t i = 0; !stopping.load(); i = (i + 1) % packets.size()) {
+            if (!SendAll(socket, packets[i].data(), packets[i].size())) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         }
     });
 }

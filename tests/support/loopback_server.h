@@ -38,9 +38,6 @@ class LoopbackServer {
 
     // Writes all bytes; false when the peer is gone.
     static bool SendAll(Socket socket, const void* data, std::size_t size);
-    // Sends packets one write each, with a pause between, until done or stopping.
-    bool SendPackets(Socket socket, const std::vector<std::vector<uint8_t>>& packets,
-                     int pauseMs) const;
     // Serves `packets` round and round, one every `pauseMs`, until the server stops.
     void ServeLoop(const std::vector<std::vector<uint8_t>>& packets, int pauseMs);
 
