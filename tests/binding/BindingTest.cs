@@ -28,10 +28,8 @@ static class BindingTest
 
     static int Main(string[] args)
     {
-        var simulator = new Process();
-        simulator.StartInfo = new ProcessStartInfo(args[0], "--port 0 --side 128 --fps 30 --azimuth-rate 1 --quiet")
-            { UseShellExecute = false, RedirectStandardOutput = true };
-        simulator.Start();
+        var simulator = Process.Start(new ProcessStartInfo(args[0], "--port 0 --side 128 --fps 30 --azimuth-rate 1 --quiet")
+            { UseShellExecute = false, RedirectStandardOutput = true });
         try
         {
             string line = simulator.StandardOutput.ReadLine() ?? "";

@@ -17,11 +17,13 @@ constexpr int kSide = 128;
 const std::vector<uint8_t> kAccessUnitDelimiter{0, 0, 0, 1, 9, 0xF0};
 
 struct GeneratedStream {
-    std::vector<std::vector<uint8_t>> packets;
+    std::vector<Packet> packets;
     std::vector<float> azimuths;
     std::size_t bytes = 0;
 };
 
+// Frame i with the record 0.01 * i - 0.05, but frame 3's 2.0f: 00 00 00 40 in the stream, which
+// needs emulation prevention.
 GeneratedStream Generate(int frames) {
     streamgen::GeneratorOptions options;
     options.side = kSide;
@@ -29,10 +31,8 @@ GeneratedStream Generate(int frames) {
     streamgen::StreamGenerator generator(options);
     GeneratedStream stream;
     for (int i = 0; i < frames; ++i) {
-        // 2.0f is 00 00 00 40 in the stream: its record needs emulation prevention.
-        const float azimuth = i == 3 ? 2.0f : 0.01f * static_cast<float>(i) - 0.05f;
-        stream.azimuths.push_back(azimuth);
-        stream.packets.push_back(generator.NextFrame(azimuth));
+        stream.azimuths.push_back(i == 3 ? 2.0f : 0.01f * static_cast<float>(i) - 0.05f);
+        stream.packets.push_back(generator.NextFrame(stream.azimuths.back()));
         stream.bytes += stream.packets.back().size();
     }
     return stream;

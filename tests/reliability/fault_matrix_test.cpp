@@ -98,17 +98,14 @@ class FaultMatrixTest : public ClientTest, public ::testing::WithParamInterface<
             const Packet& p = Packets()[next++ % Packets().size()];
             return LoopbackServer::SendAll(socket, p.data(), p.size());
         };
-        if (row.phase == Phase::MidStream) {
-            for (int i = 0; i < 8; ++i) {
-                if (!sendNext()) return;
-                std::this_thread::sleep_for(milliseconds(10));
-            }
-            std::this_thread::sleep_for(milliseconds(100));  // all of it received and recorded
-        }
-        while (row.phase == Phase::DuringStop && !faultNow.load() && !server.Stopping()) {
+        // Mid-stream: eight packets, all of them received and recorded before the fault.
+        // During the stop: packets until the stop begins.
+        while ((row.phase == Phase::MidStream && next < 8) ||
+               (row.phase == Phase::DuringStop && !faultNow.load() && !server.Stopping())) {
             if (!sendNext()) return;
-            std::this_thread::sleep_for(milliseconds(5));
+            std::this_thread::sleep_for(milliseconds(row.phase == Phase::MidStream ? 10 : 5));
         }
+        if (row.phase == Phase::MidStream) std::this_thread::sleep_for(milliseconds(100));
         if (row.fault == Fault::Reset) ResetOnClose(socket);
         if (row.fault == Fault::Close || row.fault == Fault::Reset ||
             row.fault == Fault::SlowConnect) {
