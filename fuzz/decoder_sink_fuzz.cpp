@@ -40,13 +40,10 @@ struct Input {
     }
 };
 
+// The client binds the decoder named by KESTO_DECODER_LIB, set before the first binding.
 const kesto::test::TestDecoderControl& Decoder() {
-    static const bool configured = [] {
-        setenv("KESTO_DECODER_LIB", FUZZ_TEST_DECODER_PATH, 1);
-        return true;
-    }();
-    (void)configured;
-    static const kesto::test::TestDecoderControl control(FUZZ_TEST_DECODER_PATH);
+    static const kesto::test::TestDecoderControl control(
+        (setenv("KESTO_DECODER_LIB", FUZZ_TEST_DECODER_PATH, 1), FUZZ_TEST_DECODER_PATH));
     return control;
 }
 

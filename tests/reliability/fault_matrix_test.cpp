@@ -72,11 +72,6 @@ void PrintTo(const Row& row, std::ostream* out) {
     *out << row.name;
 }
 
-const std::vector<Packet>& Packets() {
-    static const std::vector<Packet> packets = GeneratePackets(16);
-    return packets;
-}
-
 bool MatchesAny(const LoggedMessage& m, const std::vector<Expected>& list) {
     return std::any_of(list.begin(), list.end(), [&](const Expected& e) {
         return m.code == e.code && m.text.rfind(e.text, 0) == 0;
@@ -95,7 +90,7 @@ class FaultMatrixTest : public ClientTest, public ::testing::WithParamInterface<
         SetNoDelay(socket);
         std::size_t next = 0;
         auto sendNext = [&] {
-            const Packet& p = Packets()[next++ % Packets().size()];
+            const Packet& p = packets[next++ % packets.size()];
             return LoopbackServer::SendAll(socket, p.data(), p.size());
         };
         // Mid-stream: eight packets, all of them received and recorded before the fault.
@@ -118,7 +113,7 @@ class FaultMatrixTest : public ClientTest, public ::testing::WithParamInterface<
             if (!LoopbackServer::SendAll(socket, noise.data(), noise.size())) return;
         }
         for (std::size_t i = next; row.fault == Fault::Trickle && !server.Stopping(); ++i) {
-            for (uint8_t byte : Packets()[i % Packets().size()]) {
+            for (uint8_t byte : packets[i % packets.size()]) {
                 if (server.Stopping() || !LoopbackServer::SendAll(socket, &byte, 1)) return;
                 std::this_thread::sleep_for(std::chrono::microseconds(500));
             }
@@ -126,6 +121,7 @@ class FaultMatrixTest : public ClientTest, public ::testing::WithParamInterface<
         while (!server.Stopping()) std::this_thread::sleep_for(milliseconds(5));
     }
 
+    const std::vector<Packet> packets = GeneratePackets(16);
     LoopbackServer server;
     std::atomic<bool> faultNow{false};
 };
@@ -138,7 +134,6 @@ TEST_P(FaultMatrixTest, HostSeesTheFaultStopsPromptlyAndKeepsAValidSegment) {
     }
     const std::string segment = ::testing::TempDir() + "fault_" + row.name + ".bin";
     RemovePair(segment);
-    (void)Packets();
     std::unique_ptr<FullListener> full;
     std::string uri = server.Uri();
     if (row.fault == Fault::SlowConnect && row.phase != Phase::MidStream) {

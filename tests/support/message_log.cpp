@@ -20,13 +20,6 @@ std::vector<double> azimuths;
 std::atomic<bool> stoppedMark{false};
 std::atomic<int> lateCalls{0};
 
-void KESTO_CALL OnMessage(int32_t code, const char* text, int64_t timeMs) {
-    if (stoppedMark) ++lateCalls;
-    std::lock_guard<std::mutex> guard(lock);
-    messages.push_back({code, text != nullptr ? text : "", timeMs});
-    changed.notify_all();
-}
-
 void KESTO_CALL OnAzimuth(double azimuth) {
     if (stoppedMark) ++lateCalls;
     std::lock_guard<std::mutex> guard(lock);
@@ -35,12 +28,15 @@ void KESTO_CALL OnAzimuth(double azimuth) {
 }
 }  // namespace
 
-void RecordMessage(int32_t code, const char* text, int64_t timeMs) {
-    OnMessage(code, text, timeMs);
+void KESTO_CALL RecordMessage(int32_t code, const char* text, int64_t timeMs) {
+    if (stoppedMark) ++lateCalls;
+    std::lock_guard<std::mutex> guard(lock);
+    messages.push_back({code, text != nullptr ? text : "", timeMs});
+    changed.notify_all();
 }
 
 void InstallRecordingCallbacks() {
-    SetCallbackFunc(&OnMessage);
+    SetCallbackFunc(&RecordMessage);
     SetAzCallbackFunc(&OnAzimuth);
 }
 

@@ -24,7 +24,7 @@ struct LoggedMessage {
 };
 
 // The recording message callback, for a test's own callback to pass messages on to.
-void RecordMessage(int32_t code, const char* text, int64_t timeMs);
+void KESTO_CALL RecordMessage(int32_t code, const char* text, int64_t timeMs);
 // Registers the recording callbacks with the library (SetCallbackFunc, SetAzCallbackFunc).
 void InstallRecordingCallbacks();
 void ClearLog();
