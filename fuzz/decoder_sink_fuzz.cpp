@@ -9,6 +9,7 @@
 //   op % 5 == 4  frame-size check of a 4-byte signed size, straight to updateFrameSize
 //
 // Queued units and frames are handed out after the next chunk, as a real decoder does.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -27,31 +28,22 @@
 
 namespace {
 
-class Input {
-  public:
-    Input(const uint8_t* bytes, size_t count) : data(bytes), size(count) {}
-    bool Empty() const { return position >= size; }
-    uint8_t Byte() { return position < size ? data[position++] : 0; }
-    const uint8_t* Take(size_t& count) {
-        if (count > size - position) count = size - position;
-        const uint8_t* start = data + position;
-        position += count;
-        return start;
-    }
-
-  private:
+struct Input {
     const uint8_t* data;
     size_t size;
     size_t position = 0;
+    uint8_t Byte() { return position < size ? data[position++] : 0; }
+    const uint8_t* Take(size_t& count) {
+        count = std::min(count, size - position);
+        position += count;
+        return data + position - count;
+    }
 };
 
+// The client binds the decoder named by KESTO_DECODER_LIB, set before the first binding.
 const kesto::test::TestDecoderControl& Decoder() {
-    static const bool configured = [] {
-        setenv("KESTO_DECODER_LIB", FUZZ_TEST_DECODER_PATH, 1);
-        return true;
-    }();
-    (void)configured;
-    static const kesto::test::TestDecoderControl control(FUZZ_TEST_DECODER_PATH);
+    static const kesto::test::TestDecoderControl control(
+        (setenv("KESTO_DECODER_LIB", FUZZ_TEST_DECODER_PATH, 1), FUZZ_TEST_DECODER_PATH));
     return control;
 }
 
@@ -72,11 +64,11 @@ void Drain() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const kesto::test::TestDecoderControl& decoder = Decoder();
-    Input input(data, size);
+    Input input{data, size};
     {
         kesto::DecoderSink sink("fuzz");
         int steps = 0;
-        while (!input.Empty() && ++steps < 256) {
+        while (input.position < input.size && ++steps < 256) {
             const uint8_t op = input.Byte() % 5;
             try {
                 if (op == 0) {

@@ -16,10 +16,7 @@
 
 namespace {
 std::string SidecarPath() {
-    static const std::string path =
-        (access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm") : std::string("/tmp")) +
-        "/kesto_fuzz_sidecar_" + std::to_string(getpid()) + ".bin";
-    return path;
+    return "/tmp/kesto_fuzz_sidecar_" + std::to_string(getpid()) + ".bin";
 }
 }  // namespace
 

@@ -56,10 +56,6 @@ class DecoderFfTest : public ::testing::Test {
     Fn Bind(const char* name) {
         return library.Loaded() ? reinterpret_cast<Fn>(library.Symbol(name)) : nullptr;
     }
-    void Restart() {
-        shutdown();
-        ASSERT_TRUE(init(0));
-    }
 
     // Feeds `bytes` in pieces of `chunk` bytes (everything at once for 0), draining after each.
     void Feed(const Bytes& bytes, size_t chunk, Output& out) const {
@@ -122,7 +118,8 @@ TEST_F(DecoderFfTest, PicturesAndRecordsComeOutExactlyAndOneAccessUnitLateAnyChu
 
     for (const size_t chunk : {size_t{1}, size_t{7}}) {
         SCOPED_TRACE("chunk " + std::to_string(chunk));
-        Restart();
+        shutdown();
+        ASSERT_TRUE(init(0));
         Output out;
         Feed(joined, chunk, out);
         Feed(kAccessUnitDelimiter, 0, out);

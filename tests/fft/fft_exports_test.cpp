@@ -27,13 +27,10 @@ namespace {
 
 using Cplx = std::complex<long double>;
 
-struct ConfigDeleter {
-    void operator()(KestoFftrState* cfg) const { FreeFFTR(cfg); }
-};
-using Config = std::unique_ptr<KestoFftrState, ConfigDeleter>;
+using Config = std::unique_ptr<KestoFftrState, decltype(&FreeFFTR)>;
 
 Config MakeConfig(int32_t nfft) {
-    Config cfg(AllocFFTR(nfft));
+    Config cfg(AllocFFTR(nfft), &FreeFFTR);
     EXPECT_NE(cfg, nullptr) << "nfft " << nfft;
     return cfg;
 }

@@ -1,18 +1,11 @@
-// The client session exports against the scripted test decoder: argument and URI failures, the
-// one stream-manager slot, message time stamps, binding failures, start-up, SEI records, frame
-// checks and statistics. Calls from inside a callback: host_misuse_test.
-#include <gtest/gtest.h>
-
+// The client session exports against the scripted test decoder: URI failures, the one
+// stream-manager slot, binding failures, start-up, SEI records, frame checks and statistics.
+// Null arguments, message time stamps and calls from inside a callback: host_misuse_test.
+#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
-#include <cstring>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "kesto/video_client.h"
-#include "loopback_server.h"
 #include "message_log.h"
 #include "streamgen.h"
 #include "test_decoder_control.h"
@@ -23,12 +16,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-int64_t NowMs() {
-    return std::chrono::duration_cast<milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // The instrument's record as the decoder hands it out, with its word and size field set.
 std::vector<uint8_t> InfoRecord(float azimuth, uint8_t word = 24, uint8_t size = 24) {
     std::vector<uint8_t> unit = streamgen::MakeAzimuthSeiRbsp(azimuth);
@@ -37,15 +24,8 @@ std::vector<uint8_t> InfoRecord(float azimuth, uint8_t word = 24, uint8_t size =
     return unit;
 }
 
-class ExportsTest : public ::testing::Test {
+class ExportsTest : public ClientTest {
   protected:
-    void SetUp() override {
-        SetDecoderLibrarySetting(TEST_DECODER_PATH);
-        InstallRecordingCallbacks();
-        ClearLog();
-    }
-    void TearDown() override { DestroyClient(); }
-
     // Starts a stream against a server that accepts and then sends nothing until the test
     // ends; returns once the worker is connected and waiting for data.
     void StartStalledStream(LoopbackServer& target, const char* name = "cam") {
@@ -70,36 +50,8 @@ class ExportsTest : public ::testing::Test {
         server.Join();
     }
 
-    std::vector<std::string> InfoTexts() {
-        std::vector<std::string> texts;
-        for (const auto& m : Messages()) {
-            if (m.code == KESTO_MESSAGE_INFO) texts.push_back(m.text);
-        }
-        return texts;
-    }
-
     LoopbackServer server;
 };
-
-TEST_F(ExportsTest, NullArgumentsFailWithTheirOwnTexts) {
-    const int64_t before = NowMs();
-    EXPECT_EQ(StartServerStream(nullptr, nullptr), KESTO_E_FAIL);
-    EXPECT_EQ(StartServerStream("cam", nullptr), KESTO_E_FAIL);
-    EXPECT_EQ(StartServerStream(nullptr, "tcp://127.0.0.1"), KESTO_E_FAIL);
-    const int64_t after = NowMs();
-
-    const auto messages = Messages();
-    ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[0].text, "Error starting stream: uri cannot be null");
-    EXPECT_EQ(messages[1].text, "Error starting stream: uri cannot be null");
-    EXPECT_EQ(messages[2].text, "Error starting stream: streamName cannot be null");
-    for (const auto& m : messages) {
-        EXPECT_EQ(m.code, KESTO_MESSAGE_EXCEPTION);
-        EXPECT_GE(m.timeMs, before);
-        EXPECT_LE(m.timeMs, after);
-    }
-    EXPECT_EQ(StopServerStream(nullptr), KESTO_E_INVALIDARG);
-}
 
 TEST_F(ExportsTest, MalformedUrisAreRefusedSilentlyAndUnknownSchemesEndTheStream) {
     StartStalledStream(server);
@@ -124,42 +76,42 @@ TEST_F(ExportsTest, MalformedUrisAreRefusedSilentlyAndUnknownSchemesEndTheStream
     EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
 }
 
-TEST_F(ExportsTest, SourceConstructionFailuresAreReported) {
+// Failures in StartServerStream (an exception, and E_FAIL) and the worker's refused connect.
+TEST_F(ExportsTest, SourceFailuresAreReported) {
     const std::string dir = ::testing::TempDir();
-    struct Case {
+    const std::string resolve = "Error starting stream: Could not resolve host name in uri ";
+    const std::string file = "Error starting stream: invalid filename specified in uri";
+    const struct {
         std::string uri;
+        int32_t result, code;
         std::string prefix;
     } cases[] = {
-        {"tcp://127.0.0.1:80/live", "Error starting stream: Could not resolve host name in uri "},
+        {"tcp://127.0.0.1:80/live", KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, resolve},
 #if !defined(_WIN32)
         // Winsock resolves an empty host name to the local machine: there "tcp://" starts a
         // stream whose worker then fails to connect.
-        {"tcp://", "Error starting stream: Could not resolve host name in uri "},
+        {"tcp://", KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, resolve},
 #endif
-        {"file:///no/such/dir/rec.bin", "Error starting stream: invalid filename specified in uri"},
-        {"FILE://" + dir, "Error starting stream: invalid filename specified in uri"},
-        {"file://" + dir.substr(0, dir.size() - 1),
-         "Error starting stream: invalid filename specified in uri"},
+        {"file:///no/such/dir/rec.bin", KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, file},
+        {"FILE://" + dir, KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, file},
+        {"file://" + dir.substr(0, dir.size() - 1), KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, file},
+        {"TCP://127.0.0.1:" + std::to_string(UnusedLoopbackPort()), KESTO_S_OK, KESTO_MESSAGE_ERROR,
+         "Tcp video stream: Unable to connect to server!"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.uri);
         ClearLog();
-        EXPECT_EQ(StartServerStream("cam", c.uri.c_str()), KESTO_E_FAIL) << c.uri;
-        const auto messages = Messages();
-        ASSERT_EQ(messages.size(), 1u) << c.uri << Describe();
-        EXPECT_EQ(messages[0].code, KESTO_MESSAGE_EXCEPTION);
-        EXPECT_EQ(messages[0].text.rfind(c.prefix, 0), 0u) << messages[0].text;
+        EXPECT_EQ(StartServerStream("cam", c.uri.c_str()), c.result);
+        EXPECT_TRUE(WaitFor([&](const std::vector<LoggedMessage>& all) {
+            return std::any_of(all.begin(), all.end(), [&](const LoggedMessage& m) {
+                return m.code == c.code && m.text.rfind(c.prefix, 0) == 0;
+            });
+        })) << Describe();
+        EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
+        // Nothing else, but for the worker's "Stream started".
+        EXPECT_EQ(Messages().size(), c.result == KESTO_S_OK ? 2u : 1u) << Describe();
+        EXPECT_EQ(HasMessage(KESTO_MESSAGE_STATUS, "Stream started"), c.result == KESTO_S_OK);
     }
-}
-
-TEST_F(ExportsTest, RefusedConnectionIsReportedByTheWorker) {
-    const std::string uri = "TCP://127.0.0.1:" + std::to_string(UnusedLoopbackPort());
-    EXPECT_EQ(StartServerStream("cam", uri.c_str()), KESTO_S_OK);
-    EXPECT_TRUE(
-        WaitForMessage(KESTO_MESSAGE_ERROR, "Tcp video stream: Unable to connect to server!"))
-        << Describe();
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_STATUS, "Stream started"));
-    EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
-    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 1u) << Describe();
 }
 
 TEST_F(ExportsTest, RestartStopsTheFirstStreamBeforeTheSecondStarts) {
@@ -190,49 +142,56 @@ TEST_F(ExportsTest, RestartStopsTheFirstStreamBeforeTheSecondStarts) {
     DestroyClient();
 }
 
-TEST_F(ExportsTest, MissingLibraryOrExportIsNamedAndTheNextUseRetries) {
-    SetDecoderLibrarySetting(NoSuchLibraryPath().c_str());
-    StreamOneChunk(KESTO_MESSAGE_EXCEPTION, MissingLibraryMessage(NoSuchLibraryPath()));
-    SetDecoderLibrarySetting(INCOMPLETE_DECODER_PATH);
-    LoopbackServer incomplete;
-    incomplete.Serve([](LoopbackServer::Socket) {});
-    ASSERT_EQ(StartServerStream("cam", incomplete.Uri().c_str()), KESTO_S_OK);
-    ASSERT_TRUE(WaitFor([](const std::vector<LoggedMessage>& all) {
-        for (const auto& m : all) {
-            if (m.code == KESTO_MESSAGE_EXCEPTION &&
-                m.text.rfind("Unable to retrieve Decoder function address 'DecoderGetFrame': ",
-                             0) == 0 &&
-                m.text.find(MissingSymbolText("DecoderGetFrame")) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    })) << Describe();
-    incomplete.Join();
+// A decoder library that is missing, lacks an export or fails to start: each is reported with
+// its own text (and the system's), nothing is recorded, and the next stream binds afresh.
+TEST_F(ExportsTest, DecoderFailuresAreNamedAndTheNextStreamRetries) {
+    TestDecoderControl decoder(TEST_DECODER_PATH);
+    const std::string initFailure =
+        "Decoder library failed to initialize: \nlicence expired\n(Is Toolkit installed?)";
+    const struct {
+        std::string library, prefix, systemText;  // the exception's start, the system's text in it
+        const char* initError;
+    } cases[] = {
+        {NoSuchLibraryPath(), MissingLibraryMessage(NoSuchLibraryPath()), "", nullptr},
+        {INCOMPLETE_DECODER_PATH, "Unable to retrieve Decoder function address 'DecoderGetFrame': ",
+         MissingSymbolText("DecoderGetFrame"), nullptr},
+        {TEST_DECODER_PATH, initFailure, "", "licence expired"},
+    };
+    const std::string segment = ::testing::TempDir() + "decoder_failure.bin";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.prefix);
+        SetDecoderLibrarySetting(c.library.c_str());
+        decoder.FailInit(c.initError);
+        ClearLog();
+        RemovePair(segment);
+        LoopbackServer failing;
+        failing.ServeLoop(GeneratePackets(4), 5);
+        ASSERT_EQ(StartServerStream("cam", failing.Uri().c_str()), KESTO_S_OK);
+        SaveVideoSegmentRawToDisk(segment.c_str(), 5000);
+        ASSERT_TRUE(WaitFor([&](const std::vector<LoggedMessage>& all) {
+            return std::any_of(all.begin(), all.end(), [&](const LoggedMessage& m) {
+                return m.code == KESTO_MESSAGE_EXCEPTION && m.text.rfind(c.prefix, 0) == 0 &&
+                       m.text.find(c.systemText) != std::string::npos;
+            });
+        })) << Describe();
+        EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
+        EXPECT_EQ(CheckRecordingPair(segment), "");  // no packet was taken: nothing recorded
+        // Besides "Stream started" (host thread, in any order), a failed start also as information.
+        EXPECT_EQ(Messages().size(), c.initError ? 3u : 2u) << Describe();
+        EXPECT_EQ(HasMessage(KESTO_MESSAGE_INFO, initFailure), c.initError != nullptr);
+    }
+    EXPECT_EQ(decoder.Counts().shutdownCount, 0);
 
-    // A failed binding leaves nothing bound: with the complete decoder the next stream works.
+    decoder.FailInit(nullptr);
     SetDecoderLibrarySetting(TEST_DECODER_PATH);
     ClearLog();
-    LoopbackServer next;
-    next.Serve([](LoopbackServer::Socket) {});
-    ASSERT_EQ(StartServerStream("cam", next.Uri().c_str()), KESTO_S_OK);
-    EXPECT_TRUE(WaitForMessage(KESTO_MESSAGE_STATUS, "Tcp video stream connection closed"))
-        << Describe();
-}
-
-TEST_F(ExportsTest, StartUpMessageAndLogLevelsPassThrough) {
-    TestDecoderControl decoder(TEST_DECODER_PATH);
     StreamOneChunk();
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_INFO, "DecoderLib Initialized: \ntest decoder"));
-    decoder.Log(7, "decoder says hello");  // levels reach the host unchanged
-    EXPECT_TRUE(HasMessage(7, "decoder says hello"));
+    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_INFO, "After decoder instantiation"));
     EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
-    const TestDecoderCountsResult counts = decoder.Counts();
-    EXPECT_EQ(counts.initCount, 1);
-    EXPECT_EQ(counts.shutdownCount, 1);
-    EXPECT_EQ(counts.bytesFed, 16);
+    EXPECT_EQ(decoder.Counts().shutdownCount, 1);
 }
 
+// Also: the start-up messages, and decoder log levels passed on unchanged.
 TEST_F(ExportsTest, AzimuthRecordsAreReadAndMalformedOnesSkipped) {
     TestDecoderControl decoder(TEST_DECODER_PATH);
     const std::vector<uint8_t> typeOnly{5};
@@ -254,6 +213,10 @@ TEST_F(ExportsTest, AzimuthRecordsAreReadAndMalformedOnesSkipped) {
         decoder.QueueSei(unit.data(), static_cast<int>(unit.size()));
     }
     StreamOneChunk();
+    decoder.Log(7, "decoder says hello");
+    EXPECT_TRUE(HasMessage(7, "decoder says hello"));
+    EXPECT_EQ(decoder.Counts().initCount, 1);
+    EXPECT_EQ(decoder.Counts().bytesFed, 16);
 
     const auto azimuths = Azimuths();
     ASSERT_EQ(azimuths.size(), 4u);
@@ -272,7 +235,10 @@ TEST_F(ExportsTest, AzimuthRecordsAreReadAndMalformedOnesSkipped) {
                                             received + "nan",
                                             received + "-1.5",
                                             received + "3"};
-    EXPECT_EQ(InfoTexts(), expected) << Describe();
+    std::vector<std::string> infoTexts;
+    for (const auto& m : Messages())
+        if (m.code == KESTO_MESSAGE_INFO) infoTexts.push_back(m.text);
+    EXPECT_EQ(infoTexts, expected) << Describe();
 }
 
 TEST_F(ExportsTest, FramesAreCountedAndANonSquareFrameEndsTheWorker) {

@@ -8,9 +8,9 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "kesto/video_client.h"
+#include "recordings.h"
 #include "streamgen.h"
 
 namespace {
@@ -35,14 +35,8 @@ int main(int argc, char** argv) {
     const HMODULE client = LoadLibraryA(argv[1]);
     if (client == nullptr) return 2;
 
-    kesto::streamgen::GeneratorOptions options;
-    options.side = 128;
-    options.gop = 10;
-    kesto::streamgen::StreamGenerator generator(options);
-    std::vector<std::vector<uint8_t>> packets;
-    for (int i = 0; i < 10; ++i) packets.push_back(generator.NextFrame(0.5f));
     const std::string recording = std::string(argv[2]) + "\\location.h264";
-    kesto::streamgen::WriteRecording(recording, packets);
+    kesto::streamgen::WriteRecording(recording, kesto::test::GeneratePackets(10, 128, 10));
 
     Export<decltype(&SetCallbackFunc)>(client, "SetCallbackFunc")(&OnMessage);
     Export<decltype(&SetAzCallbackFunc)>(client, "SetAzCallbackFunc")(&OnAzimuth);

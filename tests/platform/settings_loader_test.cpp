@@ -1,11 +1,9 @@
-// The decoder-path setting (environment variable / registry value) and the loader's system
-// texts, per platform backend.
+// The decoder-path setting (environment variable / registry value), per platform backend. (The
+// loader's system texts: through the exports, tests/integration/exports_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
-#include "platform/dynamic_library.h"
 #include "platform/file_system.h"
 #include "platform/settings.h"
 #include "test_platform.h"
@@ -22,10 +20,8 @@ using test::SetDecoderLibrarySetting;
 #if defined(_WIN32)
 // 260 bytes of UTF-16 with the terminating zero that RegSetValueEx stores.
 constexpr std::size_t kLongestPath = 129;
-const char* const kSystemLibrary = "kernel32.dll";
 #else
 constexpr std::size_t kLongestPath = 260;
-const char* const kSystemLibrary = "libc.so.6";
 #endif
 
 class DecoderLibrarySetting : public ::testing::Test {
@@ -78,30 +74,6 @@ TEST_F(DecoderLibrarySetting, StringStoredWithoutItsZeroIsUsedWholeOrNotAtAll) {
     }
 }
 #endif
-
-TEST(DynamicLibrary, FailuresCarryTheSystemsText) {
-    std::string untouched = "unset";
-    std::thread([&] { untouched = LastLoaderErrorText(); }).join();
-    EXPECT_EQ(untouched, "");  // no failure on this thread yet: no text
-
-    EXPECT_EQ(LoadDynamicLibrary(test::NoSuchLibraryPath()), nullptr);
-    const std::string missingFile = LastLoaderErrorText();
-    EXPECT_EQ("Unable to load " + test::NoSuchLibraryPath() + ": " + missingFile,
-              test::MissingLibraryMessage(test::NoSuchLibraryPath()));
-#if defined(_WIN32)
-    // FormatMessageA's text is passed on as it comes, with the line end of the message table.
-    ASSERT_GE(missingFile.size(), 3u);
-    EXPECT_EQ(missingFile.substr(missingFile.size() - 2), "\r\n");
-#endif
-
-    const LibraryHandle system = LoadDynamicLibrary(kSystemLibrary);
-    ASSERT_NE(system, nullptr) << LastLoaderErrorText();
-    EXPECT_EQ(FindLibrarySymbol(system, "KestoNoSuchFunction"), nullptr);
-    EXPECT_NE(LastLoaderErrorText().find(test::MissingSymbolText("KestoNoSuchFunction")),
-              std::string::npos)
-        << LastLoaderErrorText();
-    FreeDynamicLibrary(system);
-}
 
 }  // namespace
 }  // namespace kesto::platform

@@ -1,13 +1,14 @@
 // What a host may get wrong: calling the stream exports from inside a callback, passing null
-// strings while a stream runs, and calling exports after DestroyClient and DestroyD3D. Each is
-// refused or harmless as the public header says, and the stream is not disturbed by it.
+// strings while a stream runs (each reported with its own text and a time stamp), and calling
+// exports after DestroyClient and DestroyD3D. Each is refused or harmless as the public header
+// says, and the stream is not disturbed by it.
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
 
-#include "reliability_support.h"
+#include "message_log.h"
 #include "test_decoder_control.h"
 
 namespace kesto::test {
@@ -15,14 +16,13 @@ namespace {
 
 using std::chrono::milliseconds;
 
-class HostMisuseTest : public ReliabilityTest {
-  protected:
-    // A server that sends generated packets every 5 ms until the test ends.
-    static void ServePackets(LoopbackServer& target) {
-        static const std::vector<Packet> packets = GeneratePackets(8);
-        ServeLoop(target, packets, milliseconds(5));
-    }
-};
+int64_t NowMs() {
+    return std::chrono::duration_cast<milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+using HostMisuseTest = ClientTest;
 
 struct ReentrantCall {
     int32_t (*call)();  // the export; its result, or 0 for void exports
@@ -58,7 +58,7 @@ TEST_F(HostMisuseTest, StreamCallsFromACallbackAreRefusedWithoutHanging) {
         reentrantResult = 1;
         pendingCall = &c;
         LoopbackServer server;
-        ServePackets(server);
+        server.ServeLoop(GeneratePackets(8), 5);
         SetCallbackFunc(&CallingMessageCallback);
         ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
         PollUntil([] { return reentrantResult != 1; });
@@ -79,7 +79,7 @@ TEST_F(HostMisuseTest, StreamCallsFromACallbackAreRefusedWithoutHanging) {
 TEST_F(HostMisuseTest, NullStringsAndCallsAfterTheEndAreHarmless) {
     TestDecoderControl decoder(TEST_DECODER_PATH);
     LoopbackServer server;
-    ServePackets(server);
+    server.ServeLoop(GeneratePackets(8), 5);
     ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
     ASSERT_TRUE(Receiving("cam"));
     ClearLog();
@@ -91,12 +91,21 @@ TEST_F(HostMisuseTest, NullStringsAndCallsAfterTheEndAreHarmless) {
     SaveVideoSegmentRawToDisk(nullptr, -1);
     SaveVideoFrameRawToDisk(nullptr);
     EXPECT_EQ(StopServerStream(nullptr), KESTO_E_INVALIDARG);
+    const int64_t before = NowMs();
     EXPECT_EQ(StartServerStream(nullptr, nullptr), KESTO_E_FAIL);  // reported, stream kept
+    EXPECT_EQ(StartServerStream("cam", nullptr), KESTO_E_FAIL);
+    EXPECT_EQ(StartServerStream(nullptr, "tcp://127.0.0.1"), KESTO_E_FAIL);
+    const int64_t after = NowMs();
     const long long fed = decoder.Counts().bytesFed;
     EXPECT_TRUE(PollUntil([&] { return decoder.Counts().bytesFed > fed; })) << "stream ended";
     const auto messages = Messages();
-    ASSERT_EQ(messages.size(), 1u) << Describe();
-    EXPECT_EQ(messages[0].text, "Error starting stream: uri cannot be null");
+    ASSERT_EQ(messages.size(), 3u) << Describe();
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(messages[i].text, std::string("Error starting stream: ") +
+                                        (i < 2 ? "uri" : "streamName") + " cannot be null");
+        EXPECT_EQ(messages[i].code, KESTO_MESSAGE_EXCEPTION);
+        EXPECT_TRUE(messages[i].timeMs >= before && messages[i].timeMs <= after);
+    }
 
     // After the end: stream exports find no stream, statistics are gone, display exports
     // start afresh, and nothing is reported.
@@ -108,7 +117,6 @@ TEST_F(HostMisuseTest, NullStringsAndCallsAfterTheEndAreHarmless) {
     EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
     SetCurrentAzimuth(1.0);
     SaveVideoSegmentRawToDisk(segment.c_str(), 1000);
-    EXPECT_EQ(GetStreamStat("cam", "frames_received"), 0.0);
     SetRotationOffset(0.5);
     SetCurrentZoomFactor(2.0);
     SaveVideoFrameRawToDisk((::testing::TempDir() + "after_destroy.bmp").c_str());

@@ -28,8 +28,8 @@ class LoopbackServer {
     uint16_t Port() const { return port; }
     std::string Uri() const;
 
-    // Accepts one connection (waiting at most 10 s) and runs `session` with its socket on the
-    // server thread; the socket is closed when the session returns.
+    // Accepts one connection (waiting at most 10 s, or until the server stops) and runs
+    // `session` with its socket on the server thread; the socket is closed when it returns.
     void Serve(std::function<void(Socket socket)> session);
     // Waits for the session to end.
     void Join();
@@ -38,9 +38,8 @@ class LoopbackServer {
 
     // Writes all bytes; false when the peer is gone.
     static bool SendAll(Socket socket, const void* data, std::size_t size);
-    // Sends packets one write each, with a pause between, until done or stopping.
-    bool SendPackets(Socket socket, const std::vector<std::vector<uint8_t>>& packets,
-                     int pauseMs) const;
+    // Serves `packets` round and round, one every `pauseMs`, until the server stops.
+    void ServeLoop(const std::vector<std::vector<uint8_t>>& packets, int pauseMs);
 
   private:
     Socket listener = 0;
@@ -51,5 +50,27 @@ class LoopbackServer {
 
 // A port on 127.0.0.1 where nothing listens (a connection attempt is refused).
 uint16_t UnusedLoopbackPort();
+
+// What Winsock and POSIX spell differently, for a session's socket.
+void SetNoDelay(LoopbackServer::Socket socket);
+// SO_LINGER on with a time of 0: closing the socket resets the connection.
+void ResetOnClose(LoopbackServer::Socket socket);
+// The number the client reports for a connection reset by the peer.
+int ConnectionResetError();
+
+// A loopback listener with a queue of one that is already full: a further connect's SYN is
+// dropped (by Linux, and so under Wine), so the connect waits until someone ends it.
+class FullListener {
+  public:
+    FullListener();
+    ~FullListener();
+    FullListener(const FullListener&) = delete;
+    FullListener& operator=(const FullListener&) = delete;
+    std::string Uri() const { return server.Uri(); }
+
+  private:
+    LoopbackServer server{0};
+    std::vector<LoopbackServer::Socket> fillers;
+};
 
 }  // namespace kesto::test

@@ -1,11 +1,14 @@
 #include "message_log.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "kesto/video_client.h"
+#include "test_platform.h"
 
 namespace kesto::test {
 
@@ -14,26 +17,26 @@ std::mutex lock;
 std::condition_variable changed;
 std::vector<LoggedMessage> messages;
 std::vector<double> azimuths;
-
-void KESTO_CALL OnMessage(int32_t code, const char* text, int64_t timeMs) {
-    std::lock_guard<std::mutex> guard(lock);
-    messages.push_back({code, text != nullptr ? text : "", timeMs});
-    changed.notify_all();
-}
+std::atomic<bool> stoppedMark{false};
+std::atomic<int> lateCalls{0};
 
 void KESTO_CALL OnAzimuth(double azimuth) {
+    if (stoppedMark) ++lateCalls;
     std::lock_guard<std::mutex> guard(lock);
     azimuths.push_back(azimuth);
     changed.notify_all();
 }
 }  // namespace
 
-void RecordMessage(int32_t code, const char* text, int64_t timeMs) {
-    OnMessage(code, text, timeMs);
+void KESTO_CALL RecordMessage(int32_t code, const char* text, int64_t timeMs) {
+    if (stoppedMark) ++lateCalls;
+    std::lock_guard<std::mutex> guard(lock);
+    messages.push_back({code, text != nullptr ? text : "", timeMs});
+    changed.notify_all();
 }
 
 void InstallRecordingCallbacks() {
-    SetCallbackFunc(&OnMessage);
+    SetCallbackFunc(&RecordMessage);
     SetAzCallbackFunc(&OnAzimuth);
 }
 
@@ -57,11 +60,6 @@ bool WaitFor(const std::function<bool(const std::vector<LoggedMessage>&)>& done,
              std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> guard(lock);
     return changed.wait_for(guard, timeout, [&] { return done(messages); });
-}
-
-bool WaitForAzimuths(std::size_t count, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> guard(lock);
-    return changed.wait_for(guard, timeout, [&] { return azimuths.size() >= count; });
 }
 
 bool WaitForMessage(int32_t code, const std::string& text, std::chrono::milliseconds timeout) {
@@ -89,6 +87,36 @@ std::string Describe() {
     std::ostringstream out;
     for (const auto& m : messages) out << "  [" << m.code << "] " << m.text << "\n";
     return out.str();
+}
+
+// Without PollUntil: the Windows display tests build this file without the recordings.
+bool Receiving(const char* stream) {
+    for (int waitedMs = 0; GetStreamStat(stream, "bps") <= 0; waitedMs += 2) {
+        if (waitedMs > 10000) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void MarkStopped(bool stopped) {
+    stoppedMark = stopped;
+}
+
+int LateCallbacks() {
+    return lateCalls;
+}
+
+void ClientTest::SetUp() {
+    SetDecoderLibrarySetting(decoderPath);
+    InstallRecordingCallbacks();
+    MarkStopped(false);
+    ClearLog();
+}
+
+void ClientTest::TearDown() {
+    MarkStopped(false);
+    InstallRecordingCallbacks();  // not a test's own, which may call into the library
+    DestroyClient();
 }
 
 }  // namespace kesto::test

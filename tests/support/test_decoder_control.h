@@ -11,9 +11,7 @@
 
 extern "C" {
 struct TestDecoderCountsResult {
-    int initCount;
-    int shutdownCount;
-    int chunkCount;
+    int initCount, shutdownCount;
     long long bytesFed;
 };
 }
@@ -29,33 +27,25 @@ class TestDecoderControl {
     }
 
     // A null text lets the next init succeed again.
-    void FailInit(const char* errorText) const {
-        Function<void(const char*)>("TestDecoderFailInit")(errorText);
-    }
+    void FailInit(const char* errorText) const { Call("TestDecoderFailInit", errorText); }
     // Handed out after the next chunk the decoder is fed.
-    void QueueSei(const uint8_t* data, int size) const {
-        Function<void(const uint8_t*, int)>("TestDecoderQueueSei")(data, size);
-    }
-    void QueueFrame(int size, uint8_t fill) const {
-        Function<void(int, uint8_t)>("TestDecoderQueueFrame")(size, fill);
-    }
+    void QueueSei(const uint8_t* data, int size) const { Call("TestDecoderQueueSei", data, size); }
+    void QueueFrame(int size, uint8_t fill) const { Call("TestDecoderQueueFrame", size, fill); }
     // Sends a message through the logger callback the client registered.
-    void Log(int level, const char* text) const {
-        Function<void(int, const char*)>("TestDecoderLog")(level, text);
-    }
+    void Log(int level, const char* text) const { Call("TestDecoderLog", level, text); }
     TestDecoderCountsResult Counts() const {
         TestDecoderCountsResult result{};
-        Function<void(TestDecoderCountsResult*)>("TestDecoderCounts")(&result);
+        Call("TestDecoderCounts", &result);
         return result;
     }
 
   private:
-    template <typename Signature>
-    Signature* Function(const char* name) const {
-        auto* function = reinterpret_cast<Signature*>(library.Symbol(name));
+    template <typename... Args>
+    void Call(const char* name, Args... args) const {
+        auto* function = reinterpret_cast<void (*)(Args...)>(library.Symbol(name));
         if (function == nullptr)
             throw std::runtime_error(std::string("test decoder lacks ") + name);
-        return function;
+        function(args...);
     }
 
     LoadedLibrary library;

@@ -45,6 +45,11 @@ std::string NoSuchLibraryPath() {
     return "C:\\no\\such\\decoder.dll";
 }
 
+bool UnderWine() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 LoadedLibrary::LoadedLibrary(const std::string& path)
     : handle(reinterpret_cast<void*>(LoadLibraryA(path.c_str()))) {
     if (handle == nullptr)
@@ -78,6 +83,10 @@ std::string MissingSymbolText(const std::string& name) {
 
 std::string NoSuchLibraryPath() {
     return "/no/such/libdecoder.so";
+}
+
+bool UnderWine() {
+    return false;
 }
 
 LoadedLibrary::LoadedLibrary(const std::string& path)

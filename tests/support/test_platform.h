@@ -21,6 +21,8 @@ std::string MissingLibraryMessage(const std::string& path);
 std::string MissingSymbolText(const std::string& name);
 // A path where no library exists, in the platform's form.
 std::string NoSuchLibraryPath();
+// True in a Windows program running under Wine.
+bool UnderWine();
 
 // Loads a library the way the client does (dlopen RTLD_NOW|RTLD_LOCAL / LoadLibraryA). A
 // second load of the same file gives the same instance, with the client's binding and the

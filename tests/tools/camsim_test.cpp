@@ -1,5 +1,6 @@
-// The simulator's server in this process: its live stream through the client library's
-// exports, and each fault switch as the bytes a plain socket receives.
+// The simulator's server in this process: each fault switch as the bytes a plain socket
+// receives. (Its live stream through the client: tests/binding, and the demo in
+// tools_cli_test.)
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -12,48 +13,9 @@
 #include <vector>
 
 #include "camsim_server.h"
-#include "kesto/video_client.h"
-#include "message_log.h"
 
 namespace kesto::test {
 namespace {
-
-camsim::ServerOptions SmallLive() {
-    camsim::ServerOptions options;
-    options.port = 0;
-    options.side = 128;
-    options.fps = 50;
-    options.gop = 10;
-    options.azimuthRate = 2.0;
-    return options;
-}
-
-TEST(CamsimServer, LiveStreamDeliversFramesAndASweepingAzimuth) {
-    unsetenv("KESTO_DECODER_LIB");
-    InstallRecordingCallbacks();
-    ClearLog();
-    camsim::Server server(SmallLive());
-    server.Start();
-    const std::string uri = "tcp://127.0.0.1:" + std::to_string(server.Port());
-    ASSERT_EQ(StartServerStream("sim", uri.c_str()), KESTO_S_OK);
-    ASSERT_TRUE(WaitFor([](const auto&) { return GetStreamStat("sim", "frames_received") >= 20; }))
-        << Describe();
-    EXPECT_EQ(StopServerStream("sim"), KESTO_S_OK);
-    EXPECT_EQ(GetStreamStat("sim", "stream_width"), 128);
-    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
-
-    // 2 rad/s at 50 fps: each record 0.04 rad on from the one before (float precision).
-    const std::vector<double> azimuths = Azimuths();
-    ASSERT_GE(azimuths.size(), 20u);
-    EXPECT_NEAR(azimuths[0], 0.0, 1e-6);
-    for (std::size_t i = 1; i < azimuths.size(); ++i) {
-        EXPECT_NEAR(azimuths[i] - azimuths[i - 1], 0.04, 1e-5) << i;
-    }
-    server.Stop();
-    server.Join();
-    EXPECT_EQ(server.ConnectionsAccepted(), 1);
-    DestroyClient();
-}
 
 // What one connection delivers within 700 ms: its bytes, and how it ended (0: still open,
 // otherwise the errno of the receive, or -1 for an orderly close).
@@ -63,7 +25,10 @@ struct Received {
 };
 
 Received Receive(const camsim::Faults& faults, std::size_t limit) {
-    camsim::ServerOptions options = SmallLive();
+    camsim::ServerOptions options;
+    options.port = 0;
+    options.side = 128;
+    options.fps = 50;
     options.faults = faults;
     camsim::Server server(options);
     server.Start();

@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "record/recording_format.h"
 #include "stream/recording_reader.h"
 
 namespace kesto {
@@ -46,18 +43,6 @@ TEST(PacketCursor, WalksTheDataByItsRecordsPassAfterPass) {
     PacketCursor normal(10, {5, 5});
     normal.Next();
     EXPECT_FALSE(normal.Next().idle);
-}
-
-TEST(RecordingFormat, SidecarRecordsAreLittleEndianAndAnIncompleteTailIsIgnored) {
-    const std::string path = ::testing::TempDir() + "sidecar_test.bin";
-    std::ofstream(path, std::ios::binary)
-        .write("\x01\0\0\0\x04\x03\x02\x01\xFF\xFF\xFF\xFF\x07\x00", 14);
-    EXPECT_EQ(ReadSidecarRecords(path), (std::vector<int32_t>{1, 0x01020304, -1}));
-    std::remove(path.c_str());
-    EXPECT_TRUE(ReadSidecarRecords(path).empty());
-    unsigned char record[4];
-    EncodeSidecarRecord(0xFF010203u, record);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(record), 4), "\x03\x02\x01\xFF");
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "record/recording_format.h"
 #include "record/segment_recorder.h"
-#include "stream/recording_reader.h"
+#include "recordings.h"
 
 namespace kesto {
 namespace {
@@ -24,37 +22,23 @@ std::vector<uint8_t> Packet(std::vector<uint8_t> head, std::size_t size, uint8_t
 const std::vector<uint8_t> kSps = Packet({0, 0, 0, 1, 0x67}, 20, 1);
 const std::vector<uint8_t> kSlice = Packet({0, 0, 0, 1, 0x41}, 30, 2);
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class SegmentRecorderTest : public ::testing::Test {
   protected:
     void SetUp() override {
         nowMs = 0;
         raw = ::testing::TempDir() + "segment_" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin";
-        std::remove(raw.c_str());
-        std::remove(SidecarFileName(raw).c_str());
+        test::RemovePair(raw);
     }
     void Feed(std::vector<std::vector<uint8_t>> packets, SegmentRecorder* to = nullptr) {
         for (const auto& packet : packets) {
             (to ? to : &recorder)->RecordPacket(packet.data(), static_cast<int>(packet.size()));
         }
     }
-    // The packets of the pair on disk, cut by its sidecar.
+    // The packets of the pair on disk, cut by its sidecar; the pair must be valid.
     std::vector<std::vector<uint8_t>> Recorded() {
-        const std::vector<uint8_t> bytes = ReadAll(raw);
-        std::vector<std::vector<uint8_t>> packets;
-        std::size_t offset = 0;
-        for (int32_t size : ReadSidecarRecords(SidecarFileName(raw))) {
-            EXPECT_LE(offset + static_cast<std::size_t>(size), bytes.size());
-            packets.emplace_back(bytes.begin() + static_cast<long>(offset),
-                                 bytes.begin() + static_cast<long>(offset + size));
-            offset += static_cast<std::size_t>(size);
-        }
-        EXPECT_EQ(offset, bytes.size());  // the records sum to the raw file's length
+        std::vector<test::Packet> packets;
+        EXPECT_EQ(test::CheckRecordingPair(raw, &packets), "");
         return packets;
     }
 
@@ -116,7 +100,7 @@ TEST_F(SegmentRecorderTest, EndsWithThePacketThatPassesTheByteLimit) {
         SegmentRecorder small(40, &FakeClock);
         small.RequestSegment(raw, 100000);
         Feed({kSps, kSps, kSps, kSps}, &small);
-        EXPECT_EQ(ReadAll(raw).size(), 60u);  // 20 + 20 reaches 40, the third passes it
+        EXPECT_EQ(Recorded().size(), 3u);  // 20 + 20 bytes reach 40, the third passes it
         small.RequestSegment(::testing::TempDir() + "no/such/folder/clip.bin", 5000);
         Feed({kSps}, &small);
         EXPECT_FALSE(small.Recording());

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "decoder/decoder_sink.h"
 #include "decoder/sei_record.h"
 
 namespace kesto {
@@ -32,13 +31,6 @@ TEST(ReadSeiSize, AnOverlongRunOfFFStaysLargerThanTheUnit) {
     EXPECT_GT(size.size, 2000000000);
     EXPECT_EQ(ParseKestoInfoRecord(unit.data(), static_cast<int>(unit.size())).result,
               KestoInfoResult::SizeMismatch);
-}
-
-TEST(SquareFrameSide, AcceptsOnlyPerfectSquaresOfFourBytePixels) {
-    // 1000003 / 4 truncates; 1200000 is 300,000 pixels.
-    const int cases[][2] = {{1048576, 512}, {1000003, 500}, {1200000, -1},
-                            {0, 0},         {4, 1},         {-4, -1}};
-    for (const auto& c : cases) EXPECT_EQ(SquareFrameSide(c[0]), c[1]) << c[0];
 }
 
 }  // namespace
