@@ -75,9 +75,8 @@ std::vector<uint32_t> DisplayTest::RenderAndRead() {
     return ReadBack(Surface());
 }
 
-#if defined(_WIN32)
-
 void DisplayTest::SetUp() {
+#if defined(_WIN32)
     IDirect3D9Ex* d3d = nullptr;
     if (FAILED(Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d)) || d3d == nullptr) {
         GTEST_SKIP() << "no Direct3D here (under Wine: no X display)";
@@ -89,22 +88,9 @@ void DisplayTest::SetUp() {
     if (!usable) GTEST_SKIP() << "no render-target surfaces here";
     answering = !asWindows;
     if (answering) AnswerSurfaceUsageAsWindows(true);
-    SetDecoderLibrarySetting(TEST_DECODER_PATH);
-    InstallRecordingCallbacks();
-    ClearLog();
-}
-
-void DisplayTest::TearDown() {
-    sink.reset();
-    DestroyD3D();
-    if (answering) AnswerSurfaceUsageAsWindows(false);
-    SetDecoderLibrarySetting(nullptr);
-}
-
 #else
-
-void DisplayTest::SetUp() {
     soft_d3d9::Reset();
+#endif
     SetDecoderLibrarySetting(TEST_DECODER_PATH);
     InstallRecordingCallbacks();
     ClearLog();
@@ -113,13 +99,16 @@ void DisplayTest::SetUp() {
 void DisplayTest::TearDown() {
     sink.reset();
     DestroyD3D();
+#if defined(_WIN32)
+    if (answering) AnswerSurfaceUsageAsWindows(false);
+#else
     EXPECT_EQ(soft_d3d9::LiveObjects(), 0u) << soft_d3d9::DescribeLiveObjects();
     EXPECT_EQ(soft_d3d9::LiveWindows(), 0u);
     EXPECT_FALSE(soft_d3d9::WindowClassRegistered());
+#endif
+    SetDecoderLibrarySetting(nullptr);
     SetCallbackFunc(nullptr);
 }
-
-#endif
 
 DecoderSink& DisplayTest::Sink() {
     if (!sink) sink = std::make_unique<DecoderSink>("display");

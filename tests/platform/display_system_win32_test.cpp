@@ -1,5 +1,5 @@
-// The Win32 side of the display (display_system_win32.cpp): the Direct3D runtime as the
-// display loads it, the hidden focus window and its class, the monitor under a point.
+// The Win32 side of the display (display_system_win32.cpp): the hidden focus window and its
+// class, the monitor under a point. (The Direct3D runtime it loads: every display test.)
 #include <gtest/gtest.h>
 
 #include <cwchar>
@@ -19,17 +19,6 @@ bool WindowsAvailable() {
         return probe != nullptr;
     }();
     return available;
-}
-
-TEST(Direct3DRuntime, LoadsTheExtendedEntryPointAndTheFallback) {
-    Direct3DRuntime runtime = LoadDirect3DRuntime();
-    ASSERT_NE(runtime.module, nullptr);
-    EXPECT_NE(runtime.create9Ex, nullptr);
-    EXPECT_NE(runtime.create9, nullptr);
-    ReleaseDirect3DRuntime(runtime);
-    EXPECT_EQ(runtime.module, nullptr);
-    EXPECT_EQ(runtime.create9Ex, nullptr);
-    EXPECT_EQ(runtime.create9, nullptr);
 }
 
 TEST(FocusWindow, IsAHiddenWindowOfItsOwnClassThatCanBeMadeAgain) {

@@ -1,8 +1,8 @@
 // The software Direct3D 9 on its own: the pixel rules that the display's pictures do not pin
-// down (where texel edges and pixel centres fall), and behaviour of its objects and of its
-// control interface that the display tests do not reach: lockability, GetRenderTargetData's
-// checks, injected failures. (The camera, turns and zoom: the display's picture tests; device
-// loss and the occluded status: renderer_manager_test.)
+// down (where texel edges and pixel centres fall), and behaviour of its objects that the
+// display tests do not reach: lockability and GetRenderTargetData's checks. (The camera,
+// turns and zoom: the display's picture tests; device loss, the occluded status and injected
+// failures: renderer_manager_test.)
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -206,42 +206,6 @@ TEST_F(SoftD3D9Test, OnlyLockableSurfacesLockAndRenderTargetsReadBackThroughSyst
     device->SetRenderTarget(0, hidden.get());
     device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF445566u, 1.0f, 0);
     EXPECT_EQ(ReadPixels(hidden.get())[0], 0xFF445566u);
-}
-
-TEST_F(SoftD3D9Test, InjectedFailuresHitTheNamedCallsOnly) {
-    auto device = MakeDevice();
-    IDirect3DTexture9* raw = nullptr;
-    FailNextCall("CreateTexture", E_OUTOFMEMORY);
-    EXPECT_EQ(device->CreateTexture(8, 8, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &raw, nullptr),
-              E_OUTOFMEMORY);
-    EXPECT_EQ(raw, nullptr);
-    EXPECT_TRUE(CreatedTextures().empty());
-    EXPECT_EQ(CallCount("IDirect3DDevice9::CreateTexture"), 1u);
-
-    // A qualified name singles out one interface's method of that name.
-    auto target = MakeTarget(device.get(), 8, 8, D3DFMT_X8R8G8B8, TRUE);
-    FailNextCall("IDirect3DTexture9::LockRect", D3DERR_WASSTILLDRAWING);
-    D3DLOCKED_RECT locked{};
-    ASSERT_EQ(target->LockRect(&locked, nullptr, 0), S_OK);
-    target->UnlockRect();
-    ASSERT_EQ(device->CreateTexture(8, 8, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &raw, nullptr),
-              S_OK);
-    Ref<IDirect3DTexture9> texture(raw);
-    EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3DERR_WASSTILLDRAWING);
-
-    // Queued failures come one after another; a negative count lasts until Reset.
-    FailNextCall("BeginScene", E_FAIL, 2);
-    FailNextCall("BeginScene", D3DERR_DEVICELOST);
-    for (HRESULT expected : {E_FAIL, E_FAIL, D3DERR_DEVICELOST, S_OK}) {
-        EXPECT_EQ(device->BeginScene(), expected);
-    }
-    EXPECT_EQ(device->EndScene(), S_OK);
-    FailNextCall("Direct3DCreate9", E_FAIL, -1);
-    EXPECT_EQ(Direct3DCreate9(D3D_SDK_VERSION), nullptr);
-    EXPECT_EQ(Direct3DCreate9(D3D_SDK_VERSION), nullptr);
-    Reset();
-    Ref<IDirect3D9> d3d(Direct3DCreate9(D3D_SDK_VERSION));
-    EXPECT_NE(d3d, nullptr);
 }
 
 }  // namespace
