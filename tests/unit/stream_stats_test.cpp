@@ -19,8 +19,8 @@ TEST(RateStat, CoversAboutOneSecondOfAtMostThirtySamples) {
     RateStat fast;  // 60 per second: the ring holds half a second
     for (int i = 0; i <= 120; ++i) fast.AddSample(1.0, i * 1'000'000'000LL / 60);
     const int64_t newest = 120 * 1'000'000'000LL / 60;
-    EXPECT_NEAR(fast.Reading(newest), 60.0, 0.5);
-    EXPECT_NEAR(fast.Reading(newest + 500 * kMs), 30.0, 0.5);  // 30 / (0.5 + 0.5)
+    EXPECT_NEAR(fast.Reading(newest), 60.0, 0.01);
+    EXPECT_NEAR(fast.Reading(newest + 500 * kMs), 30.0, 0.01);  // 30 / (0.5 + 0.5); 31 slots: 30.5
 
     RateStat bytes;  // 10 chunks a second of 1000 bytes
     for (int i = 0; i <= 50; ++i) bytes.AddSample(1000.0, i * 100 * kMs);
