@@ -197,6 +197,18 @@ KESTO_API void KESTO_CALL SaveVideoFrameRawToDisk(const char* path);
 KESTO_API void KESTO_CALL SaveVideoSegmentRawToDisk(const char* fileName, int32_t durationMs);
 
 /*
+ * UTF-8 companions of the three functions that take a path: the same behaviour, results and
+ * messages, but every string argument is UTF-8 instead of the ANSI code page, so that paths
+ * outside that code page (a folder named in Cyrillic or Japanese on a Western system) can be
+ * played from, recorded into and written to. On Windows the files are opened with the
+ * wide-character calls; elsewhere paths are bytes and these are the same functions as the
+ * ones they accompany. The .NET binding calls these.
+ */
+KESTO_API int32_t KESTO_CALL StartServerStreamUtf8(const char* streamName, const char* uri);
+KESTO_API void KESTO_CALL SaveVideoFrameRawToDiskUtf8(const char* path);
+KESTO_API void KESTO_CALL SaveVideoSegmentRawToDiskUtf8(const char* fileName, int32_t durationMs);
+
+/*
  * Reads one statistic of one stream (by the name given to StartServerStream):
  *   "frames_received"  frames delivered under this name since the statistics were made
  *   "stream_width", "stream_height"  side of the latest frame in pixels

@@ -52,3 +52,21 @@ KESTO_API double KESTO_CALL GetStreamStat(const char* streamName, const char* st
 }
 
 }  // extern "C"
+
+// The UTF-8 companions. Until paths carry their encoding down to the file calls, they behave
+// as the ANSI functions do.
+extern "C" {
+
+KESTO_API int32_t KESTO_CALL StartServerStreamUtf8(const char* streamName, const char* uri) {
+    return StartServerStream(streamName, uri);
+}
+
+KESTO_API void KESTO_CALL SaveVideoFrameRawToDiskUtf8(const char* path) {
+    SaveVideoFrameRawToDisk(path);
+}
+
+KESTO_API void KESTO_CALL SaveVideoSegmentRawToDiskUtf8(const char* fileName, int32_t durationMs) {
+    SaveVideoSegmentRawToDisk(fileName, durationMs);
+}
+
+}  // extern "C"
