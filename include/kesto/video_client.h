@@ -20,11 +20,12 @@
  *   well as on the thread of the function that reports. Marshal them to your own thread.
  * - A callback must not call StartServerStream, StopServerStream or DestroyClient: the worker
  *   thread that runs it cannot wait for itself to end. Such a call neither hangs nor crashes:
- *   it fails (StopServerStream with KESTO_E_FAIL and an "Error stopping stream: " message,
- *   StartServerStream with KESTO_E_FAIL and an Exception "Error starting stream: ...",
- *   DestroyClient with "Error destroying client: ..."), but it has asked the worker to stop,
- *   so the stream ends after its current chunk and stays in place, idle, until the host
- *   stops or replaces it from its own thread.
+ *   StopServerStream fails with KESTO_E_FAIL and an "Error stopping stream: " message,
+ *   StartServerStream with KESTO_E_FAIL and an Exception "Error starting stream: ...", and
+ *   DestroyClient, which reports nothing, returns having done nothing but what the other two
+ *   also do: ask the worker to stop. The stream then ends after its current chunk and stays
+ *   in place, idle, with its statistics, until the host stops or replaces it from its own
+ *   thread.
  * - The text passed to the message callback is valid only during the call.
  *
  * The decoder library
@@ -151,7 +152,8 @@ KESTO_API void KESTO_CALL SetCurrentAzimuth(double azimuth);
  * requests are dropped, statistics read 0.0). Call it before unloading the library. A
  * library unloaded with its stream still running (FreeLibrary, dlclose) ends the stream
  * itself and returns within a second; no callback comes after the unload has returned.
- * Thread: the host's stream thread; never from inside a callback (see Callbacks above).
+ * Reports nothing. Thread: the host's stream thread; never from inside a callback (see
+ * Callbacks above).
  */
 KESTO_API void KESTO_CALL DestroyClient(void);
 

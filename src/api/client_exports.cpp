@@ -125,11 +125,13 @@ KESTO_API void KESTO_CALL SetCurrentAzimuth(double azimuth) {
 }
 
 KESTO_API void KESTO_CALL DestroyClient(void) {
-    // Called from a callback on the worker thread, the stop fails (the worker cannot join
-    // itself): the manager and the statistics stay, and the failure is reported.
-    GuardExport(MessageCode::Error, "Error destroying client: ", [] {
+    // Reports nothing, as the callback setters do. Called from a callback on the worker
+    // thread, the stop fails (the worker cannot join itself) after raising the worker's stop
+    // flag: the manager and the statistics stay, idle, for the host's own thread to end.
+    GuardExportSilently(0, [] {
         EndCurrentStream();
         StreamStatsRegistry::Destroy();
+        return 0;
     });
 }
 
