@@ -20,7 +20,7 @@ using namespace kesto;
 
 namespace {
 
-std::unique_ptr<IStreamManager> currentStreamManager;
+platform::LeftAtProcessExit<std::unique_ptr<IStreamManager>> currentStreamManager;
 
 // A host that unloads the library (FreeLibrary, dlclose) without DestroyClient leaves its
 // stream running. The unload runs under the system loader's lock, which a worker needs to end

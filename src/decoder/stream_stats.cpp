@@ -1,5 +1,7 @@
 #include "decoder/stream_stats.h"
 
+#include "platform/library_unload.h"
+
 namespace kesto {
 
 void RateStat::AddSample(double value, int64_t nowNs) {
@@ -61,7 +63,8 @@ namespace {
 // -- protected by registryLock: the table itself. Host threads (GetStreamStat) and the worker
 // (frame delivery) look records up at the same time.
 std::mutex registryLock;
-std::unique_ptr<std::map<std::string, std::shared_ptr<StreamStats>>> registry;
+platform::LeftAtProcessExit<std::unique_ptr<std::map<std::string, std::shared_ptr<StreamStats>>>>
+    registry;
 }  // namespace
 
 std::shared_ptr<StreamStats> StreamStatsRegistry::Get(const std::string& streamName) {

@@ -3,6 +3,8 @@
 #include <cfloat>
 #include <cmath>
 
+#include "platform/library_unload.h"
+
 namespace kesto {
 
 namespace {
@@ -79,7 +81,7 @@ void CDisplayManager::DeliverFrame(const uint8_t* pixels, unsigned side, double 
 
 namespace {
 std::mutex singletonLock;
-std::shared_ptr<CDisplayManager> singleton;
+platform::LeftAtProcessExit<std::shared_ptr<CDisplayManager>> singleton;
 }  // namespace
 
 std::shared_ptr<CDisplayManager> GetDisplayManager() {

@@ -7,7 +7,16 @@ namespace kesto::platform {
 namespace {
 // Atomic: the loader's thread reads it at unload, whichever thread set it.
 std::atomic<LibraryUnloadHandler> unloadHandler{nullptr};
+std::atomic<bool> globalsLeftToSystem{false};
 }  // namespace
+
+void LeaveGlobalsToSystem() {
+    globalsLeftToSystem.store(true);
+}
+
+bool GlobalsLeftToSystem() {
+    return globalsLeftToSystem.load();
+}
 
 void SetLibraryUnloadHandler(LibraryUnloadHandler handler) {
     unloadHandler.store(handler);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -33,14 +34,40 @@ using Clock = std::chrono::steady_clock;
 std::atomic<int> frameNotices{0}, decodersMade{0}, callbacksAfterUnload{0};
 std::atomic<bool> unloaded{false};
 
+// Once the host's exit has begun, the library's workers may run on until the system ends them,
+// but nothing of the library may run on the host's own thread: that would be teardown, which on
+// Windows calls into modules already detached and waits on locks of threads already gone. Such
+// a call ends the process with a failing status, as a crash or a hang at exit fails the test.
+std::atomic<bool> exitBegun{false};
+std::thread::id hostThread;
+void FailOnTeardownAtExit() {
+    if (!exitBegun || std::this_thread::get_id() != hostThread) return;
+    std::fputs("the library ran on the host's thread after its exit had begun\n", stderr);
+#if defined(_WIN32)
+    TerminateProcess(GetCurrentProcess(), 3);
+#endif
+    std::_Exit(3);
+}
+
 void KESTO_CALL OnMessage(int32_t code, const char* text, int64_t) {
+    FailOnTeardownAtExit();
     callbacksAfterUnload += unloaded ? 1 : 0;
     frameNotices += code == KESTO_MESSAGE_FRAME_READY ? 1 : 0;
     decodersMade += text != nullptr && std::strcmp(text, "After decoder instantiation") == 0;
 }
 void KESTO_CALL OnAzimuth(double) {
+    FailOnTeardownAtExit();
     callbacksAfterUnload += unloaded ? 1 : 0;
 }
+
+#if defined(_WIN32)
+// Watches the display's hidden window: destroying it at exit would be teardown.
+WNDPROC focusWindowProc = nullptr;
+LRESULT CALLBACK WatchFocusWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    FailOnTeardownAtExit();
+    return CallWindowProcW(focusWindowProc, window, message, wParam, lParam);
+}
+#endif
 
 bool Direct3DLoaded() {
 #if defined(_WIN32)
@@ -178,10 +205,21 @@ INSTANTIATE_TEST_SUITE_P(States, UnloadWithStream,
                                            "FilePlaying"),
                          [](const auto& state) { return state.param; });
 
-// A host that exits with the library loaded and its stream playing.
+// A host that exits with the library loaded, its stream playing and its display showing.
 TEST_F(DynamicHost, ProcessExitWithStreamPlaying) {
+    IDirect3DSurface9* surface = nullptr;
+    GetBackBufferNoRef(&surface);  // a surface, or under Wine the devices and window without one
     ASSERT_EQ(StartServerStream("cam", Recording("exit").c_str()), KESTO_S_OK);
     ASSERT_TRUE(FramesArrive());
+    ASSERT_TRUE(PollUntil([] { return frameNotices >= 3; }));
+#if defined(_WIN32)
+    const HWND focusWindow = FindWindowW(L"D3DImageSample", nullptr);
+    ASSERT_NE(focusWindow, nullptr);
+    focusWindowProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+        focusWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WatchFocusWindow)));
+#endif
+    hostThread = std::this_thread::get_id();
+    std::atexit([] { exitBegun = true; });
     static LoadedLibrary* const kept = library.release();
     static_cast<void>(kept);
 }
