@@ -7,7 +7,9 @@
  *
  * Conventions for every function below
  * - All functions are plain C functions under undecorated names. Strings are narrow, 8-bit,
- *   NUL-terminated (the ANSI code page on Windows).
+ *   NUL-terminated (the ANSI code page on Windows). Paths that the ANSI code page cannot
+ *   spell go through the UTF-8 companions of the three path-taking functions (see
+ *   StartServerStreamUtf8).
  * - No exception or other failure crosses this interface: failures come back as result codes
  *   and/or as messages through the message callback.
  * - Result codes are 32-bit HRESULT values: KESTO_S_OK, KESTO_E_INVALIDARG, KESTO_E_FAIL.
@@ -200,11 +202,14 @@ KESTO_API void KESTO_CALL SaveVideoSegmentRawToDisk(const char* fileName, int32_
 
 /*
  * UTF-8 companions of the three functions that take a path: the same behaviour, results and
- * messages, but every string argument is UTF-8 instead of the ANSI code page, so that paths
- * outside that code page (a folder named in Cyrillic or Japanese on a Western system) can be
- * played from, recorded into and written to. On Windows the files are opened with the
- * wide-character calls; elsewhere paths are bytes and these are the same functions as the
- * ones they accompany. The .NET binding calls these.
+ * messages, but the path (the file URI's path, the snapshot path, the segment file name) is
+ * UTF-8 instead of the ANSI code page, so that paths outside that code page (a folder named in
+ * Cyrillic or Japanese on a Western system) can be played from, recorded into and written to.
+ * On Windows the files are opened with the wide-character calls, and a path that is not valid
+ * UTF-8 names no file (the start fails with "invalid filename specified in uri", a snapshot
+ * reports its write error, a segment is dropped). Texts the library reports keep the path's
+ * bytes as given. On Linux paths are bytes, and these behave exactly as the functions they
+ * accompany. The .NET binding calls these.
  */
 KESTO_API int32_t KESTO_CALL StartServerStreamUtf8(const char* streamName, const char* uri);
 KESTO_API void KESTO_CALL SaveVideoFrameRawToDiskUtf8(const char* path);

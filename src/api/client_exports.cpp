@@ -11,6 +11,7 @@
 #include "decoder/stream_stats.h"
 #include "kesto/video_client.h"
 #include "messages/message_channel.h"
+#include "platform/file_system.h"
 #include "platform/library_unload.h"
 #include "stream/file_stream_manager.h"
 #include "stream/stream_uri.h"
@@ -68,10 +69,30 @@ void EndCurrentStream() {
 }
 
 std::unique_ptr<IStreamManager> MakeStreamManager(const std::string& scheme, const std::string& uri,
-                                                  const std::string& streamName) {
+                                                  const std::string& streamName,
+                                                  platform::PathEncoding encoding) {
     if (scheme == "tcp") return std::make_unique<CTcpStreamManager>(uri, streamName);
-    if (scheme == "file") return std::make_unique<CFileStreamManager>(uri, streamName);
+    if (scheme == "file") return std::make_unique<CFileStreamManager>(uri, streamName, encoding);
     throw std::logic_error("Unknown stream prefix type");
+}
+
+// StartServerStream and its UTF-8 companion: the encoding only matters to a file URI's path.
+int32_t StartStream(const char* streamName, const char* uri, platform::PathEncoding encoding) {
+    return GuardExport<int32_t>(
+        MessageCode::Exception, "Error starting stream: ", KESTO_E_FAIL, [&]() -> int32_t {
+            if (uri == nullptr) throw std::logic_error("uri cannot be null");
+            if (streamName == nullptr) throw std::logic_error("streamName cannot be null");
+            const std::string uriText(uri);
+            const std::optional<std::string> scheme = StreamScheme(uriText);
+            if (!scheme) return KESTO_E_INVALIDARG;
+
+            // The running stream ends even when the new URI turns out to be unusable.
+            EndCurrentStream();
+            currentStreamManager = MakeStreamManager(*scheme, uriText, streamName, encoding);
+            currentStreamManager->Start();
+            ReportMessage(MessageCode::Status, "Stream started");
+            return KESTO_S_OK;
+        });
 }
 
 }  // namespace
@@ -93,21 +114,11 @@ KESTO_API int32_t KESTO_CALL SetAzCallbackFunc(KestoAzimuthCallback callback) {
 }
 
 KESTO_API int32_t KESTO_CALL StartServerStream(const char* streamName, const char* uri) {
-    return GuardExport<int32_t>(
-        MessageCode::Exception, "Error starting stream: ", KESTO_E_FAIL, [&]() -> int32_t {
-            if (uri == nullptr) throw std::logic_error("uri cannot be null");
-            if (streamName == nullptr) throw std::logic_error("streamName cannot be null");
-            const std::string uriText(uri);
-            const std::optional<std::string> scheme = StreamScheme(uriText);
-            if (!scheme) return KESTO_E_INVALIDARG;
+    return StartStream(streamName, uri, platform::PathEncoding::Ansi);
+}
 
-            // The running stream ends even when the new URI turns out to be unusable.
-            EndCurrentStream();
-            currentStreamManager = MakeStreamManager(*scheme, uriText, streamName);
-            currentStreamManager->Start();
-            ReportMessage(MessageCode::Status, "Stream started");
-            return KESTO_S_OK;
-        });
+KESTO_API int32_t KESTO_CALL StartServerStreamUtf8(const char* streamName, const char* uri) {
+    return StartStream(streamName, uri, platform::PathEncoding::Utf8);
 }
 
 KESTO_API int32_t KESTO_CALL StopServerStream(const char* streamName) {

@@ -9,9 +9,32 @@
 #include "display/display_manager.h"
 #include "kesto/video_client.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "stream/stream_manager.h"
 
 using namespace kesto;
+
+namespace {
+
+// The path-taking exports and their UTF-8 companions differ only in the path's encoding.
+void RequestSnapshot(const char* path, platform::PathEncoding encoding) {
+    if (path == nullptr) return;
+    GuardExportSilently(0, [&] {
+        GetDisplayManager()->RequestSnapshot({path, encoding});
+        return 0;
+    });
+}
+
+void RequestSegment(const char* fileName, int32_t durationMs, platform::PathEncoding encoding) {
+    GuardExportSilently(0, [&] {
+        IStreamManager* manager = CurrentStreamManager();
+        if (manager != nullptr && fileName != nullptr)
+            manager->RequestSegment({fileName, encoding}, durationMs);
+        return 0;
+    });
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -28,20 +51,19 @@ KESTO_API void KESTO_CALL SetCurrentZoomFactor(double zoomFactor) {
 }
 
 KESTO_API void KESTO_CALL SaveVideoFrameRawToDisk(const char* path) {
-    if (path == nullptr) return;
-    GuardExportSilently(0, [&] {
-        GetDisplayManager()->RequestSnapshot(path);
-        return 0;
-    });
+    RequestSnapshot(path, platform::PathEncoding::Ansi);
+}
+
+KESTO_API void KESTO_CALL SaveVideoFrameRawToDiskUtf8(const char* path) {
+    RequestSnapshot(path, platform::PathEncoding::Utf8);
 }
 
 KESTO_API void KESTO_CALL SaveVideoSegmentRawToDisk(const char* fileName, int32_t durationMs) {
-    GuardExportSilently(0, [&] {
-        IStreamManager* manager = CurrentStreamManager();
-        if (manager != nullptr && fileName != nullptr)
-            manager->RequestSegment(fileName, durationMs);
-        return 0;
-    });
+    RequestSegment(fileName, durationMs, platform::PathEncoding::Ansi);
+}
+
+KESTO_API void KESTO_CALL SaveVideoSegmentRawToDiskUtf8(const char* fileName, int32_t durationMs) {
+    RequestSegment(fileName, durationMs, platform::PathEncoding::Utf8);
 }
 
 KESTO_API double KESTO_CALL GetStreamStat(const char* streamName, const char* statName) {
@@ -49,24 +71,6 @@ KESTO_API double KESTO_CALL GetStreamStat(const char* streamName, const char* st
     return GuardExportSilently(0.0, [&] {
         return StreamStatsRegistry::Get(streamName)->Read(statName, platform::SteadyTimeNs());
     });
-}
-
-}  // extern "C"
-
-// The UTF-8 companions. Until paths carry their encoding down to the file calls, they behave
-// as the ANSI functions do.
-extern "C" {
-
-KESTO_API int32_t KESTO_CALL StartServerStreamUtf8(const char* streamName, const char* uri) {
-    return StartServerStream(streamName, uri);
-}
-
-KESTO_API void KESTO_CALL SaveVideoFrameRawToDiskUtf8(const char* path) {
-    SaveVideoFrameRawToDisk(path);
-}
-
-KESTO_API void KESTO_CALL SaveVideoSegmentRawToDiskUtf8(const char* fileName, int32_t durationMs) {
-    SaveVideoSegmentRawToDisk(fileName, durationMs);
 }
 
 }  // extern "C"

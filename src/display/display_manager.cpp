@@ -40,7 +40,7 @@ void CDisplayManager::SetZoomFactor(double zoom) {
     pendingChanges |= ZoomFactorChanged;
 }
 
-void CDisplayManager::RequestSnapshot(std::string path) {
+void CDisplayManager::RequestSnapshot(platform::HostPath path) {
     std::lock_guard<std::mutex> guard(lock);
     snapshotPath = std::move(path);
     pendingChanges |= SnapshotRequested;

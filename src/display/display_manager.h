@@ -68,7 +68,7 @@ class CDisplayManager {
     void SetRotationOffset(double offset);
     void SetZoomFactor(double zoom);  // clamps first
     // Replaces the snapshot path; the bit is set on every request.
-    void RequestSnapshot(std::string path);
+    void RequestSnapshot(platform::HostPath path);
 
     // Hands over a frame of side x side pixels. A side other than the frame size noticed
     // last sets FrameSizeChanged; pending changes then reach the renderers (the only place
@@ -113,7 +113,7 @@ class CDisplayManager {
     double zoomFactor = 0.0;
     bool alphaEnabled = false;
     bool surfacesStale = true;
-    std::string snapshotPath;
+    platform::HostPath snapshotPath;
     uint32_t pendingChanges = 0;
 };
 

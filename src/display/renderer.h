@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/d3d9_api.h"
+#include "platform/file_system.h"
 
 namespace kesto {
 
@@ -36,7 +37,7 @@ class CRenderer {
     virtual HRESULT Render() = 0;
     // Makes the frame texture anew at this size.
     virtual HRESULT ResizeTexture(unsigned width, unsigned height) = 0;
-    virtual void SaveSnapshot(std::string path) = 0;
+    virtual void SaveSnapshot(platform::HostPath path) = 0;
     // Copies a frame of side x side pixels (4 bytes each, rows packed) into the texture. The
     // side travels with the pixels so that an upload never reads beyond the frame, whatever
     // size the texture has at that moment (a failed resize keeps the old one).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <fstream>
 #include <vector>
 
 #include <omp.h>
@@ -86,26 +87,42 @@ void BlendOverMagenta(const uint8_t* rgba, std::size_t pixelCount, uint8_t* rgb)
 
 namespace {
 
+void WriteToStream(void* stream, void* data, int size) {
+    static_cast<std::ofstream*>(stream)->write(static_cast<const char*>(data), size);
+}
+
 // Older stb_image_write releases blended 4-component pixels over magenta into a 24-bit BMP;
 // later ones (Debian's among them) write 32 bits with an alpha mask, which many viewers
 // show wrongly. The blend is done here and 3 components go to the writer, so the file is
 // the same 24-bit one whichever release is linked.
-bool WriteBmp(const std::string& path, const std::vector<uint8_t>& image, int width, int height) {
+bool WriteBmp(std::ofstream& file, const std::vector<uint8_t>& image, int width, int height) {
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     std::vector<uint8_t> rgb(pixels * 3);
     BlendOverMagenta(image.data(), pixels, rgb.data());
-    return stbi_write_bmp(path.c_str(), width, height, 3, rgb.data()) != 0;
+    return stbi_write_bmp_to_func(&WriteToStream, &file, width, height, 3, rgb.data()) != 0;
 }
 
-bool WritePng(const std::string& path, const std::vector<uint8_t>& image, int width, int height) {
-    return stbi_write_png(path.c_str(), width, height, 4, image.data(), width * 4) != 0;
+bool WritePng(std::ofstream& file, const std::vector<uint8_t>& image, int width, int height) {
+    return stbi_write_png_to_func(&WriteToStream, &file, width, height, 4, image.data(),
+                                  width * 4) != 0;
+}
+
+// The file is opened here rather than by stb, whose own fopen takes only narrow paths.
+bool WriteImage(const platform::HostPath& path, SnapshotFormat format,
+                const std::vector<uint8_t>& image, int width, int height) {
+    std::ofstream file(platform::NativePath(path), std::ios::binary | std::ios::trunc);
+    if (!file) return false;
+    const bool encoded = format == SnapshotFormat::Bmp ? WriteBmp(file, image, width, height)
+                                                       : WritePng(file, image, width, height);
+    file.close();
+    return encoded && !file.fail();
 }
 
 }  // namespace
 
 void WriteSnapshot(const uint8_t* texture, std::size_t pitch, unsigned width, unsigned height,
-                   const std::string& path) {
-    const SnapshotFormat format = SnapshotFormatOf(path);
+                   const platform::HostPath& path) {
+    const SnapshotFormat format = SnapshotFormatOf(path.text);
     if (format == SnapshotFormat::None) return;
 
     std::vector<uint8_t> image(static_cast<std::size_t>(width) * height * 4);
@@ -119,16 +136,13 @@ void WriteSnapshot(const uint8_t* texture, std::size_t pitch, unsigned width, un
     const int imageHeight = static_cast<int>(width);
     // Process-wide inside stb; every snapshot wants it, and only snapshots use the writer.
     stbi_flip_vertically_on_write(1);
-    if (format == SnapshotFormat::Bmp) {
-        if (!WriteBmp(path, image, imageWidth, imageHeight)) {
-            ReportMessage(MessageCode::Error,
-                          "Write bitmap encountered an error. Failed to write to: " + path);
-        }
-        return;
-    }
-    if (!WritePng(path, image, imageWidth, imageHeight)) {
+    if (!WriteImage(path, format, image, imageWidth, imageHeight)) {
         ReportMessage(MessageCode::Error,
-                      "Write png format encountered an error. Failed to write to: " + path);
+                      std::string(format == SnapshotFormat::Bmp
+                                      ? "Write bitmap encountered an error. Failed to write to: "
+                                      : "Write png format encountered an error. Failed to write "
+                                        "to: ") +
+                          path.text);
     }
 }
 

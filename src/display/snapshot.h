@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace kesto {
 
 enum class SnapshotFormat { None, Png, Bmp };
@@ -34,6 +36,6 @@ void BlendOverMagenta(const uint8_t* rgba, std::size_t pixelCount, uint8_t* rgb)
 // extensions write nothing. A failed write is reported to the host as Error. Throws
 // std::bad_alloc when the image buffer cannot be had.
 void WriteSnapshot(const uint8_t* texture, std::size_t pitch, unsigned width, unsigned height,
-                   const std::string& path);
+                   const platform::HostPath& path);
 
 }  // namespace kesto

@@ -217,7 +217,7 @@ void CopyFrameToLevel(const uint8_t* pixels, unsigned side, uint8_t* bits, std::
     }
 }
 
-void CStreamRenderer::SaveSnapshot(std::string path) {
+void CStreamRenderer::SaveSnapshot(platform::HostPath path) {
     if (texture == nullptr || textureWidth == 0 || textureHeight == 0) return;
     D3DLOCKED_RECT locked = {};
     if (texture->LockRect(0, &locked, nullptr, D3DLOCK_READONLY) != D3D_OK) return;

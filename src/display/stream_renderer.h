@@ -23,7 +23,7 @@ class CStreamRenderer : public CRenderer {
 
     HRESULT Render() override;
     HRESULT ResizeTexture(unsigned width, unsigned height) override;
-    void SaveSnapshot(std::string path) override;
+    void SaveSnapshot(platform::HostPath path) override;
     void UploadFrame(const uint8_t* pixels, unsigned side, double azimuth) override;
     // Creates the device, the square, the fixed camera and a 1024 x 1024 texture.
     HRESULT Initialize(IDirect3D9* d3d, IDirect3D9Ex* d3dEx, HWND window,

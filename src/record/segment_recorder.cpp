@@ -15,7 +15,7 @@ SegmentRecorder::SegmentRecorder(uint32_t limit, Clock steadyClock)
     : maxSegmentBytes(limit),
       clock(steadyClock != nullptr ? steadyClock : &platform::SteadyTimeNs) {}
 
-void SegmentRecorder::RequestSegment(std::string fileName, int32_t durationMs) {
+void SegmentRecorder::RequestSegment(platform::HostPath fileName, int32_t durationMs) {
     {
         std::lock_guard<std::mutex> guard(nameLock);
         segmentFileName = std::move(fileName);
@@ -24,23 +24,24 @@ void SegmentRecorder::RequestSegment(std::string fileName, int32_t durationMs) {
 }
 
 bool SegmentRecorder::OpenSegmentFiles() {
-    std::string rawName;
+    platform::HostPath raw;
     {
         std::lock_guard<std::mutex> guard(nameLock);
-        rawName = segmentFileName;
+        raw = segmentFileName;
     }
+    const std::string& rawName = raw.text;
     const std::string sidecarName = SidecarFileName(rawName);
     const auto mode = std::ios::binary | std::ios::out | std::ios::trunc;
     // An open that merely fails (missing folder, no permission) is silent; only an error
     // raised by the stream or string layer is worth a message.
     try {
-        rawFile.open(rawName, mode);
+        rawFile.open(platform::NativePath(raw), mode);
     } catch (const std::exception& e) {
         ReportMessage(MessageCode::Info,
                       "Unable to open log file '" + rawName + "' because: " + e.what());
     }
     try {
-        sizesFile.open(sidecarName, mode);
+        sizesFile.open(platform::NativePath({sidecarName, raw.encoding}), mode);
     } catch (const std::exception& e) {
         if (rawFile.is_open()) rawFile.close();
         ReportMessage(MessageCode::Info,

@@ -16,6 +16,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace kesto {
 
 // Byte limit of one segment in the stream sources.
@@ -33,7 +35,7 @@ class SegmentRecorder {
 
     // Asks for a segment of `durationMs` (0: no request; negative: one packet). During a
     // segment only the duration changes. Host thread; never fails, opens nothing.
-    void RequestSegment(std::string fileName, int32_t durationMs);
+    void RequestSegment(platform::HostPath fileName, int32_t durationMs);
     // Passes one packet through the recorder. Worker thread; reports its failures as messages
     // and never throws. Idle (no request, no segment open) it costs the two tests here, inline
     // in the worker's loop: the call itself would cost more than they do.
@@ -50,7 +52,7 @@ class SegmentRecorder {
     void EndSegment() noexcept;
 
     // -- protected by nameLock
-    std::string segmentFileName;
+    platform::HostPath segmentFileName;
     std::mutex nameLock;
     // -- atomic, shared by host and worker
     std::atomic<int32_t> segmentDurationMs{0};

@@ -24,8 +24,8 @@ namespace {
 constexpr const char* kUnableToReadFullFile = "File video stream: unable to read full file";
 
 // The whole raw stream file in memory, or nothing after reporting why.
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+std::optional<std::vector<uint8_t>> ReadWholeFile(const platform::HostPath& path) {
+    std::ifstream file(platform::NativePath(path), std::ios::binary);
     // A file that vanished since construction, or one too large for a 32-bit length, is
     // reported like a short read.
     if (!file) {
@@ -55,9 +55,10 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
 }
 }  // namespace
 
-CFileStreamManager::CFileStreamManager(std::string uriValue, std::string streamNameValue)
+CFileStreamManager::CFileStreamManager(std::string uriValue, std::string streamNameValue,
+                                       platform::PathEncoding encoding)
     : IStreamManager(std::move(uriValue), std::move(streamNameValue), kMaxSegmentBytes),
-      filePath(FilePathFromUri(uri, platform::PathSeparator())) {
+      filePath(FilePathFromUri(uri, platform::PathSeparator()), encoding) {
     if (!platform::IsExistingFile(filePath)) {
         throw std::logic_error("invalid filename specified in uri");
     }
@@ -100,7 +101,8 @@ void CFileStreamManager::PlaybackLoop() {
 
         std::optional<std::vector<uint8_t>> buffer = ReadWholeFile(filePath);
         if (!buffer) return;
-        PacketCursor cursor(buffer->size(), ReadSidecarRecords(SidecarFileName(filePath)));
+        PacketCursor cursor(buffer->size(), ReadSidecarRecords({SidecarFileName(filePath.text),
+                                                                filePath.encoding}));
 
         auto sink = std::make_unique<DecoderSink>(streamName);
         sink->framePauseMs = kFramePauseMs;

@@ -8,15 +8,17 @@
 #include <mutex>
 #include <string>
 
+#include "platform/file_system.h"
 #include "stream/stream_manager.h"
 
 namespace kesto {
 
 class CFileStreamManager final : public IStreamManager {
   public:
-    // Derives the local path from the URI; throws std::logic_error
+    // Derives the local path from the URI, which is in `encoding`; throws std::logic_error
     // "invalid filename specified in uri" when it names no existing file.
-    CFileStreamManager(std::string uri, std::string streamName);
+    CFileStreamManager(std::string uri, std::string streamName,
+                       platform::PathEncoding encoding = platform::PathEncoding::Ansi);
     ~CFileStreamManager() override;
 
     // A second Start() while a thread is held is ignored.
@@ -28,7 +30,7 @@ class CFileStreamManager final : public IStreamManager {
     void SetCurrentAzimuth(double) override {}
     bool EndForUnload(unsigned timeoutMs) override;
 
-    const std::string& FilePath() const { return filePath; }
+    const std::string& FilePath() const { return filePath.text; }
 
     static constexpr unsigned kStartDelayMs = 2000;
     static constexpr unsigned kFramePauseMs = 30;
@@ -36,7 +38,7 @@ class CFileStreamManager final : public IStreamManager {
   private:
     void PlaybackLoop();
 
-    std::string filePath;
+    platform::HostPath filePath;
     WorkerThread playbackThread;             // host side only
     std::atomic<bool> stopRequested{false};  // written by Stop(), read by the worker per chunk
 

@@ -35,8 +35,8 @@ RecordingChunk PacketCursor::Next() {
     return chunk;
 }
 
-std::vector<int32_t> ReadSidecarRecords(const std::string& sidecarPath) {
-    std::ifstream file(sidecarPath, std::ios::binary);
+std::vector<int32_t> ReadSidecarRecords(const platform::HostPath& sidecarPath) {
+    std::ifstream file(platform::NativePath(sidecarPath), std::ios::binary);
     std::vector<int32_t> records;
     if (!file) return records;
     const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)),

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
+
 namespace kesto {
 
 // Chunk length used when a recording has no sidecar.
@@ -38,6 +40,6 @@ class PacketCursor {
 
 // Reads a sidecar's records (4-byte little-endian each; an incomplete last record is ignored).
 // A sidecar that cannot be opened gives no records.
-std::vector<int32_t> ReadSidecarRecords(const std::string& sidecarPath);
+std::vector<int32_t> ReadSidecarRecords(const platform::HostPath& sidecarPath);
 
 }  // namespace kesto

@@ -44,7 +44,7 @@ IStreamManager::IStreamManager(std::string uriValue, std::string streamNameValue
 
 IStreamManager::~IStreamManager() = default;
 
-void IStreamManager::RequestSegment(std::string fileName, int32_t durationMs) {
+void IStreamManager::RequestSegment(platform::HostPath fileName, int32_t durationMs) {
     recorder.RequestSegment(std::move(fileName), durationMs);
 }
 

@@ -70,7 +70,7 @@ class IStreamManager {
     // manager must then stay as it is, since the worker still uses it.
     virtual bool EndForUnload(unsigned timeoutMs) = 0;
     // Asks the recorder for a raw segment; see SegmentRecorder. Host thread.
-    virtual void RequestSegment(std::string fileName, int32_t durationMs);
+    virtual void RequestSegment(platform::HostPath fileName, int32_t durationMs);
 
   protected:
     // Binds the decoder library on the calling (host) thread, so that the worker does not

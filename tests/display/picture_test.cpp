@@ -2,6 +2,7 @@
 // surface and its settings, the picture's orientation, the angle from azimuth and rotation
 // offset, zoom, and snapshots of the frame on display.
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <string>
@@ -173,6 +174,19 @@ TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
                            "Write bitmap encountered an error. Failed to "
                            "write to: " +
                                folder.Path("no/frame.bmp")));
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 2u) << Describe();
+
+    // A folder named outside the ANSI code page (Western: 1252) through the UTF-8 companion.
+    const std::string unicode = folder.Path(u8"снимки_写真");
+    std::filesystem::create_directory(std::filesystem::u8path(unicode));
+    for (const std::string name : {"/frame.png", "/frame.bmp"}) {
+        SaveVideoFrameRawToDiskUtf8((unicode + name).c_str());
+        Deliver(blank, 0.0f);
+        std::ifstream file(std::filesystem::u8path(unicode + name), std::ios::binary);
+        std::string head(2, '\0');
+        file.read(&head[0], 2);
+        EXPECT_EQ(head, name == "/frame.png" ? "\x89P" : "BM") << name;
+    }
     EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 2u) << Describe();
 }
 

@@ -172,7 +172,9 @@ class RecordingRenderer : public CRenderer {
         calls.push_back("resize " + std::to_string(width) + "x" + std::to_string(height));
         return S_OK;
     }
-    void SaveSnapshot(std::string path) override { calls.push_back("snapshot " + path); }
+    void SaveSnapshot(platform::HostPath path) override {
+        calls.push_back("snapshot " + path.text);
+    }
     void UploadFrame(const uint8_t* pixels, unsigned side, double azimuth) override {
         calls.push_back("upload " + std::to_string(side) + " " + std::to_string(pixels[0]) + " " +
                         std::to_string(azimuth));

@@ -1,6 +1,7 @@
 // The real path: generated H.264 with azimuth records, served over loopback TCP or played
 // from a recording pair, decoded by the FFmpeg decoder library found beside the client.
 #include <algorithm>
+#include <filesystem>
 #include <thread>
 
 #include "message_log.h"
@@ -135,16 +136,32 @@ void SlowAzimuthTrace(int32_t code, const char* text, int64_t timeMs) {
     RecordMessage(code, text, timeMs);
 }
 
+// Copies a recording pair (raw "x.bin", sidecar "x_pkt_sizes.bin"); the paths are UTF-8.
+void CopyPair(const std::string& from, const std::string& to) {
+    for (const std::string suffix : {".bin", "_pkt_sizes.bin"}) {
+        const auto path = [&](const std::string& raw) {
+            return std::filesystem::u8path(raw.substr(0, raw.size() - 4) + suffix);
+        };
+        std::filesystem::remove(path(to));  // mingw's copy_file does not overwrite
+        std::filesystem::copy_file(path(from), path(to));
+    }
+}
+
+// Played from and recorded into a folder named outside the ANSI code page (Western: 1252),
+// through the UTF-8 companions; the test's own file helpers work on plain names beside it.
 TEST_F(LiveStreamTest, RecordingPairPlaysInALoopPacedPerFrame) {
     const GeneratedStream stream = Generate(10);
-    const std::string raw = ::testing::TempDir() + "live_stream_test_rec.bin";
-    streamgen::WriteRecording(raw, stream.packets);
+    const std::string plain = ::testing::TempDir() + "live_stream_test_rec.bin";
+    const std::string folder = ::testing::TempDir() + u8"записи_録画";
+    std::filesystem::create_directory(std::filesystem::u8path(folder));
+    const std::string raw = folder + "/rec.bin", copy = folder + "/copy.bin";
+    streamgen::WriteRecording(plain, stream.packets);
+    CopyPair(plain, raw);
     SetCallbackFunc(&SlowAzimuthTrace);
 
-    const std::string copy = ::testing::TempDir() + "live_stream_test_copy.bin";
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(StartServerStream("rec", ("file://" + raw).c_str()), KESTO_S_OK);
-    SaveVideoSegmentRawToDisk(copy.c_str(), 800);
+    ASSERT_EQ(StartServerStreamUtf8("rec", ("file://" + raw).c_str()), KESTO_S_OK);
+    SaveVideoSegmentRawToDiskUtf8(copy.c_str(), 800);
     // Two and a half passes over a ten-frame recording.
     ASSERT_TRUE(WaitFor(
         [](const std::vector<LoggedMessage>&) {
@@ -171,7 +188,8 @@ TEST_F(LiveStreamTest, RecordingPairPlaysInALoopPacedPerFrame) {
     EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
 
     // A segment recorded during playback keeps the recorded packet boundaries.
-    const auto packets = RecordedPackets(copy);
+    CopyPair(copy, plain);
+    const auto packets = RecordedPackets(plain);
     ASSERT_GE(packets.size(), 12u);  // 800 ms at one frame per 50 ms and more
     for (std::size_t i = 0; i < packets.size(); ++i) {
         EXPECT_EQ(packets[i], stream.packets[i % 10]) << i;

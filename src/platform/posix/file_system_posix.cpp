@@ -8,9 +8,13 @@ char PathSeparator() {
     return '/';
 }
 
-bool IsExistingFile(const std::string& path) {
+std::filesystem::path NativePath(const HostPath& path) {
+    return std::filesystem::path(path.text);
+}
+
+bool IsExistingFile(const HostPath& path) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    return ::stat(path.text.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 }  // namespace kesto::platform

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/file_system.h"
+
 namespace kesto::platform {
 
 namespace {
@@ -49,14 +51,6 @@ std::wstring OwnFolder() {
     return {};
 }
 
-std::wstring Widen(const std::string& text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (length <= 0) return {};
-    std::vector<wchar_t> wide(static_cast<std::size_t>(length));
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
-    return wide.data();
-}
-
 // The library's texts are narrow (ANSI code page); a character outside it comes out as '?'.
 std::string Narrow(const std::wstring& text) {
     const int length =
@@ -85,16 +79,18 @@ LibraryHandle LoadLibraryBesideClient(const std::string& fileName, std::string& 
     // resolved from its folder and System32 only. A file that is there but fails to load is
     // reported as it is: falling back to another copy would hide a broken installation.
     const std::wstring folder = OwnFolder();
-    const std::wstring besideUs = folder + Widen(fileName);
+    const std::wstring besideUs = folder + NativePath(fileName).wstring();
     if (!folder.empty() && IsFile(besideUs)) {
         tried = Narrow(besideUs);
-        return Remember(LoadLibraryExW(besideUs.c_str(), nullptr,
-                                       LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+        return Remember(
+            LoadLibraryExW(besideUs.c_str(), nullptr,
+                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
     }
     // Not beside us: the installation may keep it beside the host's executable instead.
     tried = fileName;
-    return Remember(LoadLibraryExA(fileName.c_str(), nullptr,
-                                   LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+    return Remember(
+        LoadLibraryExA(fileName.c_str(), nullptr,
+                       LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
 }
 
 LibraryHandle LoadDynamicLibrary(const std::string& path) {
