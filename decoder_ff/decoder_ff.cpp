@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,7 @@ extern "C" {
 
 #include "decoder/decoder_api.h"
 #include "log_bridge.h"
+#include "platform/environment.h"
 #include "sei_scan.h"
 #include "threading.h"
 
@@ -242,11 +244,12 @@ class Decoder {
     // Read at every DecoderInit, so that a host (or a benchmark) can change it between
     // streams without reloading the library.
     void ApplyThreading() {
-        const char* value = std::getenv(kThreadingVariable);
+        const std::optional<std::string> value = platform::EnvironmentValue(kThreadingVariable);
         const Threading threading =
-            ParseThreading(value, static_cast<int>(std::thread::hardware_concurrency()));
+            ParseThreading(value ? value->c_str() : nullptr,
+                           static_cast<int>(std::thread::hardware_concurrency()));
         if (!threading.valid) {
-            const std::string text = std::string(kThreadingVariable) + "=" + value +
+            const std::string text = std::string(kThreadingVariable) + "=" + *value +
                                      " is not single, slice[:N] or frame[:N]; decoding on one "
                                      "thread";
             LogToHost(kHostLevelWarning, text.c_str());
@@ -297,8 +300,9 @@ class Decoder {
         if (pending.size() + static_cast<size_t>(size) > kMaxPendingBytes) {
             pending.clear();
             pendingUnits.clear();
-            LogToHost(kHostLevelWarning, "pictures are not being collected; dropped the "
-                                         "access units waiting to be decoded");
+            LogToHost(kHostLevelWarning,
+                      "pictures are not being collected; dropped the "
+                      "access units waiting to be decoded");
         }
         pendingUnits.push_back({pending.size(), static_cast<size_t>(size)});
         pending.insert(pending.end(), accessUnit, accessUnit + size);
@@ -368,8 +372,8 @@ class Decoder {
             // of 1.6 ms for 1024 x 1024 here, for colours that differ by a level or two.
             // Every picture of a live stream waits for this conversion.
             scaler = sws_getContext(key.width, key.height, static_cast<AVPixelFormat>(key.format),
-                                     key.width, key.height, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr,
-                                     nullptr, nullptr);
+                                    key.width, key.height, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr,
+                                    nullptr, nullptr);
             if (scaler == nullptr) {
                 const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(key.format));
                 const std::string text = std::string("cannot convert pictures of format ") +
@@ -412,9 +416,9 @@ class Decoder {
     std::deque<std::vector<uint8_t>> seiUnits;
     std::vector<uint8_t> pending;  // access units waiting to be decoded, back to back
     std::deque<std::pair<size_t, size_t>> pendingUnits;  // offset and size in pending
-    std::vector<uint8_t> input;        // the current chunk plus padding
-    std::vector<uint8_t> currentSei;   // handed out by the last DecoderGetSeiNAL
-    std::vector<uint8_t> frameBuffer;  // handed out by the last DecoderGetFrame
+    std::vector<uint8_t> input;                          // the current chunk plus padding
+    std::vector<uint8_t> currentSei;                     // handed out by the last DecoderGetSeiNAL
+    std::vector<uint8_t> frameBuffer;                    // handed out by the last DecoderGetFrame
     std::string lastError;
 };
 

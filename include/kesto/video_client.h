@@ -78,12 +78,16 @@ enum KestoMessageCode {
     KESTO_MESSAGE_STATUS = 2,     /* "Stream started", "Tcp video stream connection closed" */
     KESTO_MESSAGE_INFO = 3,       /* diagnostics: decoder start-up, azimuth traces, ... */
     KESTO_MESSAGE_EXCEPTION = 4,  /* an exception caught in StartServerStream or a worker */
-    KESTO_MESSAGE_FRAME_READY = 6 /* a new frame is in the display texture; text is NULL */
+    KESTO_MESSAGE_FRAME_READY = 6 /* a new frame is in the display texture; text is NULL; sent
+                                     with the display lock held (see KestoMessageCallback) */
 };
 
 /* Message callback: code (KestoMessageCode or a decoder log level), the text (NULL for
  * KESTO_MESSAGE_FRAME_READY; valid only during the call) and the time of the message in
- * milliseconds since 1970-01-01 00:00 UTC from the system clock. */
+ * milliseconds since 1970-01-01 00:00 UTC from the system clock. KESTO_MESSAGE_FRAME_READY is
+ * sent with the library's display lock held: return without waiting for anything, above all
+ * not for the host's UI thread (a synchronous Dispatcher.Invoke, SendMessage), which may at
+ * that moment be waiting for the display lock in Render or GetBackBufferNoRef. Post instead. */
 typedef void(KESTO_CALL* KestoMessageCallback)(int32_t code, const char* text, int64_t timeMs);
 
 /* Azimuth callback: the instrument's azimuth in radians, exactly as the stream carries it
@@ -107,6 +111,10 @@ KESTO_API int32_t KESTO_CALL SetAzCallbackFunc(KestoAzimuthCallback callback);
  * Starts the one stream of this process, stopping and destroying the running one first.
  *
  * uri: "tcp://host[:port]" (port 8010 when absent) receives the instrument's stream over TCP;
+ * the addresses of a host name are tried in the order the system gives them. On Windows
+ * "localhost" gives ::1 before 127.0.0.1, so a server listening on IPv4 only costs a refused
+ * attempt first (about 2 seconds: Windows retries a refused connection); name the address
+ * ("tcp://127.0.0.1:8010", "tcp://192.168.1.20") when you know it.
  * "file://path" plays a recording (the raw stream file, with its "_pkt_sizes.bin" sidecar
  * beside it) in an endless loop. The scheme may be in any letter case.
  * streamName: the key of this stream's statistics (GetStreamStat).
@@ -269,8 +277,9 @@ KESTO_API double KESTO_CALL GetStreamStat(const char* streamName, const char* st
  * - The message callback is called with the display lock held after each upload
  *   (KESTO_MESSAGE_FRAME_READY) and on a failed snapshot. A callback must therefore not call
  *   any display function, SetRotationOffset, SetCurrentZoomFactor or SaveVideoFrameRawToDisk
- *   synchronously: that call would wait for the lock for ever. Post the work to your own
- *   thread instead.
+ *   synchronously, nor wait for a thread that may be calling one (the host's UI thread, with
+ *   Dispatcher.Invoke or SendMessage): either would wait for the lock for ever. Post the work
+ *   to your own thread instead (Dispatcher.BeginInvoke, PostMessage).
  */
 
 /* Direct3D 9's surface interface, as declared by <d3d9.h>; the header does not need it. */
@@ -369,10 +378,15 @@ KESTO_API void KESTO_CALL DestroyD3D(void);
  *
  * A configuration belongs to one transform length. Use it from one thread at a time;
  * different configurations may be used from different threads at once. Transforms of 524288
- * points or more run in parallel on the calling thread's OpenMP team (OMP_NUM_THREADS, or
- * omp_set_num_threads on that thread, sets its size); shorter ones run on the calling thread
- * alone, where they are faster and leave no worker threads spinning after the call. The
- * calling thread's own team-size setting is the same after the call as before.
+ * points or more run in parallel on an OpenMP team; shorter ones run on the calling thread
+ * alone, where they are faster and leave no worker threads spinning after the call. The team:
+ * - Linux: the calling thread's team in the process's one OpenMP runtime, which the library
+ *   shares with the host: OMP_NUM_THREADS at start, or the host's omp_set_num_threads on that
+ *   thread. The thread's setting is the same after the call as before.
+ * - Windows: the OpenMP runtime is linked into this DLL, so the host's omp_set_num_threads
+ *   (in its own runtime, or in none) does not reach it. The variable OMP_NUM_THREADS as the
+ *   process environment holds it at the call decides (a .NET host may set it with
+ *   Environment.SetEnvironmentVariable at any time); unset, one thread per processor.
  */
 typedef struct KestoFftrState* KestoFftrConfig;
 

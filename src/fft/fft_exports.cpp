@@ -17,6 +17,8 @@
 #include <type_traits>
 
 #include "fft_team.h"
+#include "platform/environment.h"
+#include "platform/settings.h"
 
 static_assert(std::is_same<kiss_fft_scalar, double>::value,
               "KISS FFT must be built and included with kiss_fft_scalar=double");
@@ -43,7 +45,13 @@ int32_t lengthOf(KestoFftrConfig cfg) {
 class TeamScope {
   public:
     explicit TeamScope(int32_t nfft) : previousTeam(omp_get_max_threads()) {
-        const int team = kesto::fft::TeamSize(nfft, previousTeam);
+        // The environment is read for long transforms only, which take milliseconds anyway.
+        const int hostTeam =
+            nfft < kesto::fft::kTeamMinLength
+                ? 1
+                : kesto::fft::HostTeam(previousTeam, kesto::platform::OpenMpRuntimeSharedWithHost(),
+                                       kesto::platform::EnvironmentValue("OMP_NUM_THREADS"));
+        const int team = kesto::fft::TeamSize(nfft, hostTeam);
         if (team != previousTeam) {
             omp_set_num_threads(team);
         } else {

@@ -11,6 +11,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
 
 namespace kesto::fft {
 
@@ -22,6 +25,22 @@ inline constexpr int32_t kTeamMinLength = 524288;
 // `maxThreads` threads.
 inline int TeamSize(int32_t nfft, int maxThreads) {
     return nfft >= kTeamMinLength && maxThreads > 1 ? maxThreads : 1;
+}
+
+// The team the host asks for. Where the OpenMP runtime is the host's as well (`sharedRuntime`:
+// one shared libgomp on Linux), the runtime's setting for the calling thread, `runtimeTeam`,
+// which OMP_NUM_THREADS set at start and the host's omp_set_num_threads changes. Where it is
+// the library's own (linked into the Windows DLL), the host's calls never reach it and it read
+// the environment once, at load: OMP_NUM_THREADS as the environment holds it now
+// (`ompNumThreads`, its first number when it lists several) decides, and `runtimeTeam` when
+// it is unset or not a positive number.
+inline int HostTeam(int runtimeTeam, bool sharedRuntime,
+                    const std::optional<std::string>& ompNumThreads) {
+    if (sharedRuntime || !ompNumThreads) return runtimeTeam;
+    char* end = nullptr;
+    const long team = std::strtol(ompNumThreads->c_str(), &end, 10);
+    const bool number = end != ompNumThreads->c_str() && (*end == '\0' || *end == ',');
+    return number && team > 0 && team <= 1024 ? static_cast<int>(team) : runtimeTeam;
 }
 
 }  // namespace kesto::fft

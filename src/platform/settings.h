@@ -1,4 +1,5 @@
-// The one setting read from outside the library: which decoder library to load.
+// What the library takes from outside itself: which decoder library to load, and whose OpenMP
+// runtime it runs on.
 //
 // Provided by the OS specific files: posix/settings_posix.cpp (environment variable
 // KESTO_DECODER_LIB), win32/settings_win32.cpp (registry value
@@ -15,5 +16,9 @@ namespace kesto::platform {
 std::string DefaultDecoderLibraryName();
 // The path the user configured, when it is set and a string of at most 260 bytes.
 std::optional<std::string> ConfiguredDecoderLibraryPath();
+// Whether the OpenMP runtime the library runs its teams on is the host's as well, so that the
+// host's omp_set_num_threads reaches it: yes on POSIX (one shared libgomp in the process), no
+// on Windows (the runtime is linked into the DLL, to spare hosts a libgomp DLL).
+bool OpenMpRuntimeSharedWithHost();
 
 }  // namespace kesto::platform

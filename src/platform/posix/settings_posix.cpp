@@ -9,6 +9,10 @@ std::string DefaultDecoderLibraryName() {
     return "libCorvexa.Kesto.VideoDecoderFF.so";
 }
 
+bool OpenMpRuntimeSharedWithHost() {
+    return true;
+}
+
 std::optional<std::string> ConfiguredDecoderLibraryPath() {
     // Same limit as the registry value on Windows (a MAX_PATH-sized string).
     const char* value = std::getenv("KESTO_DECODER_LIB");

@@ -20,6 +20,10 @@ std::string DefaultDecoderLibraryName() {
     return "Corvexa.Kesto.VideoDecoderFF.dll";
 }
 
+bool OpenMpRuntimeSharedWithHost() {
+    return false;
+}
+
 std::optional<std::string> ConfiguredDecoderLibraryPath() {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {

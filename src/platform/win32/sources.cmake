@@ -5,6 +5,7 @@
 target_sources(kesto_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/display_system_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dynamic_library_win32.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/environment_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/file_system_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/library_unload_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings_win32.cpp
