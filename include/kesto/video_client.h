@@ -34,7 +34,11 @@
  * - The first stream loads the decoder library and keeps it for the life of the process.
  *   Windows: "Corvexa.Kesto.VideoDecoderFF.dll" by full path from the folder this library was
  *   loaded from; when it is not there, from the folder of the host's executable or System32
- *   only, never from the working directory or a PATH folder. The registry value
+ *   only, never from the working directory or a PATH folder. The decoder's own imports are
+ *   resolved from its folder, the executable's folder, System32 and the folders the host
+ *   added with AddDllDirectory or SetDllDirectory (a decoder built on a vendor's toolkit
+ *   needs the toolkit's folder: add it before the first stream), never from the working
+ *   directory or PATH. The registry value
  *   HKEY_CURRENT_USER\Software\Corvexa\Kesto\MalvoVideoDecoderLib (REG_SZ, at most 129
  *   characters) names another file instead and is used as given. Linux:
  *   "libCorvexa.Kesto.VideoDecoderFF.so" from this library's folder; the environment

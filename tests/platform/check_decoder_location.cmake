@@ -4,15 +4,19 @@
 # DecoderInit fails with a recognisable text. Cases:
 #   beside  the decoder beside the client DLL: loaded from there, the stream plays;
 #   exe     the decoder beside the executable only: loaded from there, the stream plays;
-#   nowhere no decoder but the decoy on PATH: "Unable to load <name>: <system text>".
+#   nowhere no decoder but the decoy on PATH: "Unable to load <name>: <system text>";
+#   toolkit   beside the client a decoder that imports KestoToolkit.dll from toolkit/, which
+#             the host adds with AddDllDirectory: loaded, the stream plays;
+#   notoolkit the same without the host's AddDllDirectory: "Unable to load <full path>: ...".
+# In the last two, cwd/ and path/ hold a working KestoToolkit.dll, which must never be used.
 #
 # cmake -DEMULATOR=<wine-run> -DHOST=<exe> -DCLIENT=<dll> -DDECODER=<dll> -DDECOY=<dll>
-#       -DWORK=<dir> -P check_decoder_location.cmake
+#       -DTOOLKIT=<dll> -DTOOLKIT_DECODER=<dll> -DWORK=<dir> -P check_decoder_location.cmake
 cmake_minimum_required(VERSION 3.25)
 set(name Corvexa.Kesto.VideoDecoderFF.dll)
 set(failures "")
 
-foreach(case beside exe nowhere)
+foreach(case beside exe nowhere toolkit notoolkit)
   set(root "${WORK}/${case}")
   file(REMOVE_RECURSE "${root}")
   file(MAKE_DIRECTORY "${root}/app" "${root}/client" "${root}/cwd" "${root}/path")
@@ -26,26 +30,43 @@ foreach(case beside exe nowhere)
     file(COPY_FILE "${DECODER}" "${root}/client/${name}")
   elseif(case STREQUAL "exe")
     file(COPY_FILE "${DECODER}" "${root}/app/${name}")
+  elseif(case MATCHES "toolkit")
+    file(COPY_FILE "${TOOLKIT_DECODER}" "${root}/client/${name}")
+    file(MAKE_DIRECTORY "${root}/toolkit")
+    foreach(folder toolkit cwd path)
+      file(COPY_FILE "${TOOLKIT}" "${root}/${folder}/KestoToolkit.dll")
+    endforeach()
+  endif()
+  set(dll_folder "")
+  if(case STREQUAL "toolkit")
+    set(dll_folder "Z:${root}/toolkit")
   endif()
 
   # Wine adds WINEPATH to the Windows PATH.
   execute_process(
     COMMAND ${CMAKE_COMMAND} -E env "WINEPATH=Z:${root}/path"
             ${EMULATOR} "Z:${root}/app/host.exe" "Z:${root}/client/KestoVideoClient.dll" "Z:${root}"
+            ${dll_folder}
     WORKING_DIRECTORY "${root}/cwd"
     RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output TIMEOUT 60)
   message(STATUS "${case}: exit ${status}\n${output}")
 
-  if(output MATCHES "decoy decoder" OR output MATCHES "[Cc]wd\\\\${name}|path\\\\${name}")
+  if(output MATCHES "decoy decoder" OR
+     output MATCHES "([Cc]wd|path)\\\\(${name}|KestoToolkit.dll)")
     string(APPEND failures "${case}: a decoy was loaded\n")
   endif()
   if(case STREQUAL "nowhere")
     if(NOT output MATCHES "message 4: Unable to load ${name}: [^\n]+" OR status EQUAL 0)
       string(APPEND failures "${case}: no \"Unable to load ${name}: ...\" failure\n")
     endif()
+  elseif(case STREQUAL "notoolkit")
+    if(NOT output MATCHES "message 4: Unable to load [^\n]*client\\\\${name}: [^\n]+" OR
+       status EQUAL 0)
+      string(APPEND failures "${case}: no \"Unable to load <client folder>\\${name}: ...\"\n")
+    endif()
   elseif(NOT status EQUAL 0)
     string(APPEND failures "${case}: the stream did not play (exit ${status})\n")
-  elseif(case STREQUAL "beside" AND NOT output MATCHES "loaded from: [^\n]*client\\\\${name}")
+  elseif(case MATCHES "beside|toolkit" AND NOT output MATCHES "loaded from: [^\n]*client\\\\${name}")
     string(APPEND failures "${case}: the decoder was not the one beside the client\n")
   elseif(case STREQUAL "exe" AND NOT output MATCHES "loaded from: [^\n]*app\\\\${name}")
     string(APPEND failures "${case}: the decoder was not the one beside the executable\n")

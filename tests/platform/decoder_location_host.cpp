@@ -1,12 +1,14 @@
 // A host that keeps the client library in a folder of its own, as a .NET host keeps a package's
 // native libraries: it loads the client by full path, plays a generated recording and prints
-// every message and the file the decoder was loaded from. check_decoder_location.cmake stages
-// the folders (client, decoder, decoys) and judges the output. Exit 0 once azimuth records have
-// come through the decoder.
+// every message and the files the decoder and its toolkit were loaded from. A third argument
+// names a folder the host adds to its DLL search (AddDllDirectory), as a host does for a
+// vendor's toolkit. check_decoder_location.cmake stages the folders (client, decoder, toolkit,
+// decoys) and judges the output. Exit 0 once azimuth records have come through the decoder.
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "kesto/video_client.h"
@@ -30,7 +32,12 @@ Fn Export(HMODULE client, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) return 2;  // client DLL, folder for the recording
+    if (argc != 3 && argc != 4) return 2;  // client DLL, folder for the recording, DLL folder
+    if (argc == 4) {
+        std::wstring folder(argv[3], argv[3] + std::strlen(argv[3]));  // ASCII
+        for (wchar_t& c : folder) c = c == L'/' ? L'\\' : c;
+        if (AddDllDirectory(folder.c_str()) == nullptr) return 2;
+    }
     RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Corvexa\\Kesto", "MalvoVideoDecoderLib");
     const HMODULE client = LoadLibraryA(argv[1]);
     if (client == nullptr) return 2;
@@ -45,10 +52,12 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 200 && azimuths < 3; ++i) Sleep(50);
     Export<decltype(&DestroyClient)>(client, "DestroyClient")();
 
-    char decoder[MAX_PATH] = "none";
-    if (const HMODULE module = GetModuleHandleA("Corvexa.Kesto.VideoDecoderFF.dll")) {
-        GetModuleFileNameA(module, decoder, MAX_PATH);
+    for (const char* name : {"Corvexa.Kesto.VideoDecoderFF.dll", "KestoToolkit.dll"}) {
+        char path[MAX_PATH] = "none";
+        if (const HMODULE module = GetModuleHandleA(name))
+            GetModuleFileNameA(module, path, MAX_PATH);
+        std::printf("%s loaded from: %s\n", name, path);
     }
-    std::printf("decoder loaded from: %s\nazimuth records: %d\n", decoder, azimuths.load());
+    std::printf("azimuth records: %d\n", azimuths.load());
     return azimuths >= 3 ? 0 : 1;
 }

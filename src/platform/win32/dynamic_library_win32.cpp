@@ -75,16 +75,19 @@ HMODULE Remember(HMODULE module) {
 LibraryHandle LoadLibraryBesideClient(const std::string& fileName, std::string& tried) {
     // A bare name given to LoadLibraryA would also be searched for in the working directory and
     // along PATH, where anyone who can write a file could plant a library of that name in the
-    // host's process. The file beside us is loaded by full path, and its own imports are
-    // resolved from its folder and System32 only. A file that is there but fails to load is
-    // reported as it is: falling back to another copy would hide a broken installation.
+    // host's process. The file beside us is loaded by full path. Its own imports are resolved
+    // from its folder, then the host's default folders: the executable's, System32 and those
+    // the host named with AddDllDirectory or SetDllDirectory (a decoder built on a vendor's
+    // toolkit needs that toolkit's folder, which only the host knows), never the working
+    // directory or PATH. A file that is there but fails to load is reported as it is: falling
+    // back to another copy would hide a broken installation.
     const std::wstring folder = OwnFolder();
     const std::wstring besideUs = folder + NativePath(fileName).wstring();
     if (!folder.empty() && IsFile(besideUs)) {
         tried = Narrow(besideUs);
         return Remember(
             LoadLibraryExW(besideUs.c_str(), nullptr,
-                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
     }
     // Not beside us: the installation may keep it beside the host's executable instead.
     tried = fileName;
