@@ -66,18 +66,14 @@ TEST_F(ResourceFaultsTest, RecordingChangedBeforePlaybackStarts) {
         if (change == Change::RawDeleted) std::remove(raw.c_str());
         if (change == Change::RawEmptied) std::fclose(std::fopen(raw.c_str(), "wb"));
 
+        // Emptied: played as an empty recording, the decoder starts and nothing fails.
         const bool reported = change == Change::RawDeleted;
-        if (reported) {
-            EXPECT_TRUE(
-                WaitForMessage(KESTO_MESSAGE_ERROR, "File video stream: unable to read full file"))
-                << Describe();
-        } else {
-            // Played as an empty recording: the decoder starts and nothing fails.
-            EXPECT_TRUE(
-                WaitForMessage(KESTO_MESSAGE_INFO, "DecoderLib Initialized: \ntest decoder"))
-                << Describe();
-            std::this_thread::sleep_for(milliseconds(200));
-        }
+        EXPECT_TRUE(
+            reported
+                ? WaitForMessage(KESTO_MESSAGE_ERROR, "File video stream: unable to read full file")
+                : WaitForMessage(KESTO_MESSAGE_INFO, "DecoderLib Initialized: \ntest decoder"))
+            << Describe();
+        if (!reported) std::this_thread::sleep_for(milliseconds(200));
         EXPECT_EQ(StopServerStream("rec"), KESTO_S_OK);
         EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), reported ? 1u : 0u) << Describe();
         EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
