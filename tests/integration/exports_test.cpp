@@ -7,30 +7,27 @@
 #include <memory>
 #include <thread>
 
-#if !defined(_WIN32)
-#include <dlfcn.h>
-#include <netdb.h>
-#endif
-
 #include "message_log.h"
 #include "streamgen.h"
 #include "test_decoder_control.h"
 #include "test_platform.h"
 
 #if !defined(_WIN32)
+#include <dlfcn.h>
+#include <netdb.h>
+
 // "localhost" resolves here as on a machine that lists ::1 first, which the one the tests run
 // on may not do: to an address where nothing listens (127.0.0.2, so that no IPv6 is needed),
 // then to 127.0.0.1. The client library's calls come to this definition before the C library's.
 extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
                            addrinfo** result) {
-    using Resolve = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
-    static const auto next = reinterpret_cast<Resolve>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    static const auto next =
+        reinterpret_cast<decltype(&getaddrinfo)>(dlsym(RTLD_NEXT, "getaddrinfo"));
     if (node == nullptr || std::string(node) != "localhost")
         return next(node, service, hints, result);
     addrinfo* second = nullptr;
-    int rc = next("127.0.0.2", service, hints, result);
-    if (rc == 0 && (rc = next("127.0.0.1", service, hints, &second)) != 0) freeaddrinfo(*result);
-    if (rc == 0) (*result)->ai_next = second;
+    const int rc = next("127.0.0.2", service, hints, result);
+    if (rc == 0 && next("127.0.0.1", service, hints, &second) == 0) (*result)->ai_next = second;
     return rc;
 }
 #endif

@@ -23,8 +23,7 @@ using ResourceFaultsTest = ClientTest;
 // carry on.
 TEST_F(ResourceFaultsTest, SegmentOnAFullDiskLeavesTheStreamRunning) {
     LoopbackServer server;
-    static const std::vector<Packet> packets = GeneratePackets(12, 128, 10);
-    server.ServeLoop(packets, 5);
+    server.ServeLoop(GeneratePackets(12, 128, 10), 5);
     ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
     ASSERT_TRUE(Receiving("cam")) << Describe();
     const std::string full = FULL_DISK_DIR;
