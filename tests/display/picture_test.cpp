@@ -144,7 +144,9 @@ TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
                               return 0xFF000000u;
                           }),
                 0.0f);
-        const std::string name = fourth == 0xFF ? "frame.Bmp" : "frame.PNG";
+        // The extension is what follows the last dot, not one in a folder's name.
+        const std::string name = fourth == 0xFF ? "frame.Bmp" : "shots.old/frame.PNG";
+        std::filesystem::create_directory(folder.Path("shots.old"));
         SaveVideoFrameRawToDisk(folder.Path("replaced.png").c_str());
         snap(name);
         const Image image = ReadImageFile(folder.Path(name));

@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -94,6 +93,11 @@ TEST_P(FftrAccuracy, MatchesNaiveDftOfRandomInput) {
 // radix 4 and 5 butterflies).
 INSTANTIATE_TEST_SUITE_P(Lengths, FftrAccuracy,
                          ::testing::Values(2, 4, 6, 10, 12, 256, 1000, 4096, 65536));
+
+// Lengths the transform cannot take give no configuration.
+TEST(FftrConfig, ZeroNegativeAndOddLengthsAreRefused) {
+    for (int32_t nfft : {0, -2, 3, INT32_MIN}) EXPECT_EQ(AllocFFTR(nfft), nullptr) << nfft;
+}
 
 // Threads of this process: from /proc, or from a Toolhelp snapshot on Windows.
 int ProcessThreads() {

@@ -1,7 +1,7 @@
 // What a host may get wrong: calling the stream exports from inside a callback, passing null
-// strings while a stream runs (each reported with its own text and a time stamp), and calling
-// exports after DestroyClient and DestroyD3D. Each is refused or harmless as the public header
-// says, and the stream is not disturbed by it.
+// strings (each reported with its own text and a time stamp) or a URI without "://" while a
+// stream runs, and calling exports after DestroyClient and DestroyD3D. Each is refused or
+// harmless as the public header says, and the stream is not disturbed by it.
 
 #include <algorithm>
 #include <atomic>
@@ -97,6 +97,7 @@ TEST_F(HostMisuseTest, NullStringsAndCallsAfterTheEndAreHarmless) {
     EXPECT_EQ(StartServerStream(nullptr, nullptr), KESTO_E_FAIL);  // reported, stream kept
     EXPECT_EQ(StartServerStream("cam", nullptr), KESTO_E_FAIL);
     EXPECT_EQ(StartServerStream(nullptr, "tcp://127.0.0.1"), KESTO_E_FAIL);
+    EXPECT_EQ(StartServerStream("cam", "127.0.0.1:1"), KESTO_E_INVALIDARG);  // silently
     const int64_t after = NowMs();
     const long long fed = decoder.Counts().bytesFed;
     EXPECT_TRUE(PollUntil([&] { return decoder.Counts().bytesFed > fed; })) << "stream ended";

@@ -23,8 +23,7 @@ using ResourceFaultsTest = ClientTest;
 // carry on.
 TEST_F(ResourceFaultsTest, SegmentOnAFullDiskLeavesTheStreamRunning) {
     LoopbackServer server;
-    static const std::vector<Packet> packets = GeneratePackets(12, 128, 10);
-    server.ServeLoop(packets, 5);
+    server.ServeLoop(GeneratePackets(12, 128, 10), 5);
     ASSERT_EQ(StartServerStream("cam", server.Uri().c_str()), KESTO_S_OK);
     ASSERT_TRUE(Receiving("cam")) << Describe();
     const std::string full = FULL_DISK_DIR;
@@ -66,18 +65,14 @@ TEST_F(ResourceFaultsTest, RecordingChangedBeforePlaybackStarts) {
         if (change == Change::RawDeleted) std::remove(raw.c_str());
         if (change == Change::RawEmptied) std::fclose(std::fopen(raw.c_str(), "wb"));
 
+        // Emptied: played as an empty recording, the decoder starts and nothing fails.
         const bool reported = change == Change::RawDeleted;
-        if (reported) {
-            EXPECT_TRUE(
-                WaitForMessage(KESTO_MESSAGE_ERROR, "File video stream: unable to read full file"))
-                << Describe();
-        } else {
-            // Played as an empty recording: the decoder starts and nothing fails.
-            EXPECT_TRUE(
-                WaitForMessage(KESTO_MESSAGE_INFO, "DecoderLib Initialized: \ntest decoder"))
-                << Describe();
-            std::this_thread::sleep_for(milliseconds(200));
-        }
+        EXPECT_TRUE(
+            reported
+                ? WaitForMessage(KESTO_MESSAGE_ERROR, "File video stream: unable to read full file")
+                : WaitForMessage(KESTO_MESSAGE_INFO, "DecoderLib Initialized: \ntest decoder"))
+            << Describe();
+        if (!reported) std::this_thread::sleep_for(milliseconds(200));
         EXPECT_EQ(StopServerStream("rec"), KESTO_S_OK);
         EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), reported ? 1u : 0u) << Describe();
         EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();

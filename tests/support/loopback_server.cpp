@@ -148,6 +148,12 @@ bool LoopbackServer::SendAll(Socket socket, const void* data, std::size_t size) 
     return true;
 }
 
+bool LoopbackServer::ReadsEndOfStream(Socket socket, int timeoutMs) {
+    char byte = 0;
+    return WaitFor(socket, POLLIN, timeoutMs) &&
+           ::recv(static_cast<Native>(socket), &byte, 1, 0) == 0;
+}
+
 void LoopbackServer::ServeLoop(const std::vector<std::vector<uint8_t>>& packets, int pauseMs) {
     Serve([this, packets, pauseMs](Socket socket) {
         for (std::size_t i = 0; !stopping.load(); i = (i + 1) % packets.size()) {

@@ -38,6 +38,9 @@ class LoopbackServer {
 
     // Writes all bytes; false when the peer is gone.
     static bool SendAll(Socket socket, const void* data, std::size_t size);
+    // True when the peer's end of the stream (a shut-down sending side) arrives within
+    // `timeoutMs`, before any byte.
+    static bool ReadsEndOfStream(Socket socket, int timeoutMs);
     // Serves `packets` round and round, one every `pauseMs`, until the server stops.
     void ServeLoop(const std::vector<std::vector<uint8_t>>& packets, int pauseMs);
 

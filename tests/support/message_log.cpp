@@ -117,6 +117,7 @@ void ClientTest::TearDown() {
     MarkStopped(false);
     InstallRecordingCallbacks();  // not a test's own, which may call into the library
     DestroyClient();
+    SetDecoderLibrarySetting(nullptr);  // on Windows every later program would see it
 }
 
 }  // namespace kesto::test

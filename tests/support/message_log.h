@@ -49,7 +49,7 @@ int LateCallbacks();
 
 // The decoder setting pointed at `decoder` (null: the FFmpeg decoder under its default name,
 // beside the client library), the recording callbacks and an empty log; at the end the client
-// destroyed.
+// destroyed and the setting cleared.
 class ClientTest : public ::testing::Test {
   protected:
     explicit ClientTest(const char* decoder = TEST_DECODER_PATH) : decoderPath(decoder) {}

@@ -43,11 +43,13 @@ bool CopyText(const std::string& text, char* buffer, int* size) {
     return true;
 }
 
-bool PopInto(std::deque<std::vector<uint8_t>>& queue, const uint8_t** data, int* size) {
+// Hands out the front of one of the state's queues, under the state's lock.
+bool PopInto(std::deque<std::vector<uint8_t>> State::*queue, const uint8_t** data, int* size) {
     State& s = state();
-    if (queue.empty()) return false;
-    s.current = std::move(queue.front());
-    queue.pop_front();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if ((s.*queue).empty()) return false;
+    s.current = std::move((s.*queue).front());
+    (s.*queue).pop_front();
     *data = s.current.data();
     *size = static_cast<int>(s.current.size());
     return true;
@@ -76,14 +78,12 @@ KESTO_DECODER_EXPORT void DecoderOnNewData(const uint8_t*, int size, int) {
 }
 
 KESTO_DECODER_EXPORT bool DecoderGetSeiNAL(const uint8_t** data, int* size) {
-    std::lock_guard<std::mutex> guard(state().lock);
-    return PopInto(state().pendingSei, data, size);
+    return PopInto(&State::pendingSei, data, size);
 }
 
 #ifndef TEST_DECODER_OMIT_GET_FRAME
 KESTO_DECODER_EXPORT bool DecoderGetFrame(const uint8_t** data, int* size, int) {
-    std::lock_guard<std::mutex> guard(state().lock);
-    return PopInto(state().pendingFrames, data, size);
+    return PopInto(&State::pendingFrames, data, size);
 }
 #endif
 
@@ -125,19 +125,15 @@ KESTO_DECODER_EXPORT void TestDecoderQueueFrame(int size, uint8_t fill) {
 }
 
 KESTO_DECODER_EXPORT void TestDecoderLog(int level, const char* text) {
-    DecoderLoggerCallback logger;
-    {
-        std::lock_guard<std::mutex> guard(state().lock);
-        logger = state().logger;
-    }
+    std::unique_lock<std::mutex> guard(state().lock);
+    const DecoderLoggerCallback logger = state().logger;
+    guard.unlock();  // the client's logger takes locks of its own
     if (logger != nullptr) logger(level, text);
 }
 
 KESTO_DECODER_EXPORT void TestDecoderCounts(TestDecoderCountsResult* out) {
     std::lock_guard<std::mutex> guard(state().lock);
-    out->initCount = state().initCount;
-    out->shutdownCount = state().shutdownCount;
-    out->bytesFed = state().bytesFed;
+    *out = {state().initCount, state().shutdownCount, state().bytesFed};
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "record/recording_format.h"
 #include "record/segment_recorder.h"
 #include "recordings.h"
 
@@ -110,6 +111,12 @@ TEST_F(SegmentRecorderTest, EndsWithThePacketThatPassesTheByteLimit) {
         Feed({kSlice, kSps}, &small);
     }
     EXPECT_EQ(Recorded(), (std::vector<std::vector<uint8_t>>{kSps}));
+}
+
+// The raw name less its last four characters, whatever they are; four or fewer are all kept.
+TEST(SidecarFileName, DropsTheLastFourCharactersOfLongerNames) {
+    const char* cases[][2] = {{"abcde", "a_pkt_sizes.bin"}, {"abcd", "abcd_pkt_sizes.bin"}};
+    for (const auto& c : cases) EXPECT_EQ(SidecarFileName(c[0]), c[1]) << c[0];
 }
 
 }  // namespace
