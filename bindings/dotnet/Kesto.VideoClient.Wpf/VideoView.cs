@@ -3,6 +3,7 @@ using System.Windows;
 using System.Windows.Controls;
 using System.Windows.Interop;
 using System.Windows.Media;
+using System.Windows.Threading;
 
 namespace Kesto.VideoClient.Wpf
 {
@@ -23,7 +24,9 @@ namespace Kesto.VideoClient.Wpf
         /// <summary>A view; its client and display are made on the UI thread that makes it.</summary>
         public VideoView()
         {
-            Client = new VideoClient(); // posts its events to this thread's Dispatcher
+            // Its events are posted to this view's Dispatcher, also when the view is made before
+            // the Dispatcher runs (when no synchronization context is current yet).
+            Client = new VideoClient(new DispatcherSynchronizationContext(Dispatcher));
             Display = new VideoDisplay();
             target = new Target(this);
             presenter = new SurfacePresenter(target);

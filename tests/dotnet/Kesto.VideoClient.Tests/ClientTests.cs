@@ -79,7 +79,6 @@ namespace Kesto.VideoClient.Tests
         {
             var client = new VideoClient(null);
             client.MessageReceived += (s, e) => { };
-            client.AzimuthReceived += (s, e) => { };
             Assert.Equal(KestoResult.Ok, client.Start("dropped", uri));
         }
 
@@ -89,11 +88,10 @@ namespace Kesto.VideoClient.Tests
             var thread = new Thread(() => StartAndDrop(simulator.Uri));
             thread.Start();
             thread.Join();
-            for (int i = 0; i < 20; i++) // the library calls back about every 33 ms throughout
+            for (int i = 0; i < 20; i++, Thread.Sleep(50)) // the library calls back every 33 ms meanwhile
             {
                 GC.Collect();
                 GC.WaitForPendingFinalizers();
-                Thread.Sleep(50);
             }
             using var client = new VideoClient(null);
             var texts = new ConcurrentQueue<string?>();
