@@ -42,7 +42,10 @@ namespace Kesto.VideoClient.Wpf
         /// <summary>The stream client: its events, statistics, snapshots and segments.</summary>
         public VideoClient Client { get; }
 
-        /// <summary>The display; change its settings through <see cref="SetSurfaceSize"/> and <see cref="SetAlpha"/>.</summary>
+        /// <summary>
+        /// The display. Change its settings through <see cref="SetSurfaceSize"/>, <see cref="SetAlpha"/>,
+        /// <see cref="SetNumDesiredSamples"/> and <see cref="SetAdapterFromPosition"/>, which attach the new surface.
+        /// </summary>
         public VideoDisplay Display { get; }
 
         /// <summary>Starts the stream (<c>tcp://host[:port]</c> or <c>file://path</c>) and shows it.</summary>
@@ -66,6 +69,13 @@ namespace Kesto.VideoClient.Wpf
         public void SetAlpha(bool alpha)
         {
             Display.SetAlpha(alpha);
+            presenter.SettingsChanged();
+        }
+
+        /// <summary>The multisample count of the surfaces (0 or 1: none).</summary>
+        public void SetNumDesiredSamples(uint samples)
+        {
+            Display.SetNumDesiredSamples(samples);
             presenter.SettingsChanged();
         }
 
