@@ -1,5 +1,5 @@
 // The simulator's server in this process: each fault switch as the bytes a plain socket
-// receives. (Its live stream through the client: tests/binding, and the demo in
+// receives. (Its live stream through the client: tests/dotnet, and the demo in
 // tools_cli_test.)
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
