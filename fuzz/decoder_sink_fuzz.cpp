@@ -54,10 +54,8 @@ void Drain() {
     functions.DecoderOnNewData(&none, 0, 0);
     const uint8_t* bytes = nullptr;
     int count = 0;
-    while (functions.DecoderGetSeiNAL(&bytes, &count)) {
-    }
-    while (functions.DecoderGetFrame(&bytes, &count, 0)) {
-    }
+    while (functions.DecoderGetSeiNAL(&bytes, &count)) continue;
+    while (functions.DecoderGetFrame(&bytes, &count, 0)) continue;
 }
 
 }  // namespace

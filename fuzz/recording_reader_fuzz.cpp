@@ -49,9 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const kesto::RecordingChunk chunk = cursor.Next();
         if (chunk.offset != expected) std::abort();
         if (chunk.offset + chunk.length > raw.size()) std::abort();
-        if (chunk.length > 0) {
-            checksum += raw[chunk.offset] + raw[chunk.offset + chunk.length - 1];
-        }
+        if (chunk.length > 0) checksum += raw[chunk.offset] + raw[chunk.offset + chunk.length - 1];
         expected = chunk.offset + chunk.length >= raw.size() ? 0 : chunk.offset + chunk.length;
         if (chunk.idle && chunk.length != 0) std::abort();
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "decoder/decoder_api.h"
+#include "recordings.h"
 #include "streamgen.h"
 #include "test_platform.h"
 
@@ -112,9 +113,8 @@ TEST_F(DecoderFfTest, PicturesAndRecordsComeOutExactlyAndOneAccessUnitLateAnyChu
     ASSERT_EQ(reference.seiUnits.size(), azimuths.size() + 1);
     const Bytes& banner = reference.seiUnits[1];  // between the first record and the first slice
     EXPECT_NE(std::string(banner.begin(), banner.end()).find("x264"), std::string::npos);
-    for (size_t i = 0; i < azimuths.size(); ++i) {
+    for (size_t i = 0; i < azimuths.size(); ++i)
         EXPECT_EQ(reference.seiUnits[i < 1 ? i : i + 1], sg::MakeAzimuthSeiRbsp(azimuths[i])) << i;
-    }
 
     for (const size_t chunk : {size_t{1}, size_t{7}}) {
         SCOPED_TRACE("chunk " + std::to_string(chunk));
@@ -143,11 +143,7 @@ TEST_F(DecoderFfTest, AGoodStreamAfterGarbageDecodesFromItsFirstIdrPicture) {
     Feed(garbage, 61, out);
     for (const Bytes& picture : out.pictures) EXPECT_EQ(picture.size() % 4, 0u);
     const size_t before = out.pictures.size();
-    sg::GeneratorOptions options;
-    options.side = 64;
-    options.gop = 4;
-    sg::StreamGenerator generator(options);
-    for (int i = 0; i < 8; ++i) Feed(generator.NextFrame(0.01f * static_cast<float>(i)), 0, out);
+    for (const Bytes& unit : kesto::test::GeneratePackets(8)) Feed(unit, 0, out);
     Feed(kAccessUnitDelimiter, 0, out);
     ASSERT_EQ(out.pictures.size() - before, 8u);
     for (size_t i = before; i < out.pictures.size(); ++i) ExpectTestPicture(out.pictures[i], 64);

@@ -70,16 +70,16 @@ class Picture : public DisplayTest {
 };
 
 TEST_F(Picture, ShowsTheFrameTransposedAndTurnedByTheAzimuth) {
-    Deliver(MakeFrame(kSide, [](unsigned row, unsigned) { return row < kEdge ? kRed : kBlack; }),
-            0.0f);
+    const auto redRows =
+        MakeFrame(kSide, [](unsigned row, unsigned) { return row < kEdge ? kRed : kBlack; });
+    Deliver(redRows, 0.0f);
     EXPECT_TRUE(Shows(RenderAndRead(), RedLeftOfTheEdge));
     Deliver(
         MakeFrame(kSide, [](unsigned, unsigned column) { return column < kEdge ? kRed : kBlack; }),
         0.0f);
     EXPECT_TRUE(Shows(RenderAndRead(), RedAboveTheEdge));
     // A quarter turn counter-clockwise takes the first picture's red from the left to the bottom.
-    Deliver(MakeFrame(kSide, [](unsigned row, unsigned) { return row < kEdge ? kRed : kBlack; }),
-            static_cast<float>(std::acos(0.0)));
+    Deliver(redRows, static_cast<float>(std::acos(0.0)));
     EXPECT_TRUE(Shows(RenderAndRead(), [](unsigned row, unsigned) {
         return 1.0 - 2.0 * row / kTarget < kEdgeOnTarget ? kRed : kBlack;
     }));
@@ -165,17 +165,14 @@ TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
                   fourth == 0xFF ? "BM\x28\x18" : "\x89PNG");
     }
     for (const char* name : {"photo.jpg", "trailing.", "no/frame.png", "no/frame.bmp"}) snap(name);
-    for (const char* name : {"photo.jpg", "trailing.", "replaced.png"}) {
+    for (const char* name : {"photo.jpg", "trailing.", "replaced.png"})
         EXPECT_FALSE(std::ifstream(folder.Path(name)).good()) << name;
+    for (const char* format : {"png format", "bitmap"}) {
+        const std::string path = folder.Path(format[0] == 'p' ? "no/frame.png" : "no/frame.bmp");
+        EXPECT_TRUE(HasMessage(
+            KESTO_MESSAGE_ERROR,
+            std::string("Write ") + format + " encountered an error. Failed to write to: " + path));
     }
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR,
-                           "Write png format encountered an error. Failed "
-                           "to write to: " +
-                               folder.Path("no/frame.png")));
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_ERROR,
-                           "Write bitmap encountered an error. Failed to "
-                           "write to: " +
-                               folder.Path("no/frame.bmp")));
     EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 2u) << Describe();
 
     // A folder named outside the ANSI code page (Western: 1252) through the UTF-8 companion.
@@ -189,7 +186,6 @@ TEST_F(Picture, SnapshotShowsTheFrameOnDisplayTransposedInPngAndBmp) {
         file.read(&head[0], 2);
         EXPECT_EQ(head, name == "/frame.png" ? "\x89P" : "BM") << name;
     }
-    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 2u) << Describe();
 }
 
 TEST(SnapshotConversion, BmpPixelsAreBlendedOverMagentaByTheFourthByte) {

@@ -147,7 +147,6 @@ TEST_F(RendererManager, AnyFrameSideIsDrawnWholeFromTheFirstFrame) {
         if (round == 2) {
             SetCurrentZoomFactor(3.0);
             DestroyD3D();
-            DestroyD3D();
             // The new display starts at the default size and zoom 1.
             EXPECT_EQ(SurfaceDesc(Surface()).Width, 1024u);
         }

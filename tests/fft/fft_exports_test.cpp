@@ -79,9 +79,8 @@ TEST_P(FftrAccuracy, MatchesNaiveDftOfRandomInput) {
                          : b == 1            ? half
                                   : std::uniform_int_distribution<size_t>(1, half - 1)(rng);
         Cplx expected = 0;
-        for (size_t i = 0, index = 0; i < n; ++i, index = (index + k) % n) {
+        for (size_t i = 0, index = 0; i < n; ++i, index = (index + k) % n)
             expected += static_cast<long double>(x[i]) * twiddles[index];
-        }
         largest = std::max(largest, std::abs(expected));
         worst = std::max(worst, std::abs(Cplx(freq[2 * k], freq[2 * k + 1]) - expected));
     }

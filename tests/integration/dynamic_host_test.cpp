@@ -55,9 +55,9 @@ void KESTO_CALL OnMessage(int32_t code, const char* text, int64_t) {
     frameNotices += code == KESTO_MESSAGE_FRAME_READY ? 1 : 0;
     decodersMade += text != nullptr && std::strcmp(text, "After decoder instantiation") == 0;
 }
+// Checked and counted as any callback is; -1 is no message code.
 void KESTO_CALL OnAzimuth(double) {
-    FailOnTeardownAtExit();
-    callbacksAfterUnload += unloaded ? 1 : 0;
+    OnMessage(-1, nullptr, 0);
 }
 
 #if defined(_WIN32)
@@ -106,10 +106,8 @@ class DynamicHost : public ::testing::Test {
     double Unload() {
         const auto start = Clock::now();
         library.reset();
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         unloaded = true;
-        std::printf("unload took %.3f s\n", seconds);
-        return seconds;
+        return std::chrono::duration<double>(Clock::now() - start).count();
     }
 
     // A live stream of generated pictures at about 30 per second until the test ends.

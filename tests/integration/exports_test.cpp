@@ -1,7 +1,6 @@
 // The client session exports against the scripted test decoder: URI failures, the one
 // stream-manager slot, binding failures, start-up, SEI records, frame checks and statistics.
 // Null arguments, message time stamps and calls from inside a callback: host_misuse_test.
-#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -84,13 +83,11 @@ class ExportsTest : public ClientTest {
 TEST_F(ExportsTest, MalformedUrisAreRefusedSilentlyAndUnknownSchemesEndTheStream) {
     StartStalledStream(server);
     ClearLog();
-    for (const char* uri : {"", "ab", "tcp:/127.0.0.1", "127.0.0.1:8010"}) {
+    for (const char* uri : {"", "ab", "tcp:/127.0.0.1", "127.0.0.1:8010"})
         EXPECT_EQ(StartServerStream("cam", uri), KESTO_E_INVALIDARG) << uri;
-    }
     std::this_thread::sleep_for(milliseconds(50));
     EXPECT_TRUE(Messages().empty()) << Describe();  // the worker still waits: nothing reported
     EXPECT_EQ(StopServerStream("any name"), KESTO_S_OK);
-    EXPECT_TRUE(Messages().empty()) << Describe();  // a stop by the host is not a server event
 
     LoopbackServer second;
     StartStalledStream(second);
@@ -123,17 +120,16 @@ TEST_F(ExportsTest, SourceFailuresAreReported) {
         {"file:///no/such/dir/rec.bin", KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, file},
         {"FILE://" + dir, KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, file},
         {"file://" + dir.substr(0, dir.size() - 1), KESTO_E_FAIL, KESTO_MESSAGE_EXCEPTION, file},
-        {"TCP://127.0.0.1:" + std::to_string(UnusedLoopbackPort()), KESTO_S_OK, KESTO_MESSAGE_ERROR,
-         "Tcp video stream: Unable to connect to server!"},
+        // A server gone at once: its port refuses the connection.
+        {"TCP://127.0.0.1:" + std::to_string(LoopbackServer().Port()), KESTO_S_OK,
+         KESTO_MESSAGE_ERROR, "Tcp video stream: Unable to connect to server!"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.uri);
         ClearLog();
         EXPECT_EQ(StartServerStream("cam", c.uri.c_str()), c.result);
-        EXPECT_TRUE(WaitFor([&](const std::vector<LoggedMessage>& all) {
-            return std::any_of(all.begin(), all.end(), [&](const LoggedMessage& m) {
-                return m.code == c.code && m.text.rfind(c.prefix, 0) == 0;
-            });
+        EXPECT_TRUE(WaitFor([&](const LoggedMessage& m) {
+            return m.code == c.code && m.text.rfind(c.prefix, 0) == 0;
         })) << Describe();
         EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
         // Nothing else, but for the worker's "Stream started".
@@ -165,9 +161,6 @@ TEST_F(ExportsTest, RestartStopsTheFirstStreamBeforeTheSecondStarts) {
     EXPECT_TRUE(firstClosed.load());
     EXPECT_EQ(CountCode(KESTO_MESSAGE_STATUS), 1u) << Describe();  // one "Stream started"
     EXPECT_EQ(StopServerStream("x"), KESTO_S_OK);
-    EXPECT_EQ(StopServerStream("x"), KESTO_S_OK);  // no stream: still fine
-    DestroyClient();
-    DestroyClient();
 }
 
 // A decoder library that is missing, lacks an export or fails to start: each is reported with
@@ -196,11 +189,9 @@ TEST_F(ExportsTest, DecoderFailuresAreNamedAndTheNextStreamRetries) {
         failing.ServeLoop(GeneratePackets(4), 5);
         ASSERT_EQ(StartServerStream("cam", failing.Uri().c_str()), KESTO_S_OK);
         SaveVideoSegmentRawToDisk(segment.c_str(), 5000);
-        ASSERT_TRUE(WaitFor([&](const std::vector<LoggedMessage>& all) {
-            return std::any_of(all.begin(), all.end(), [&](const LoggedMessage& m) {
-                return m.code == KESTO_MESSAGE_EXCEPTION && m.text.rfind(c.prefix, 0) == 0 &&
-                       m.text.find(c.systemText) != std::string::npos;
-            });
+        ASSERT_TRUE(WaitFor([&](const LoggedMessage& m) {
+            return m.code == KESTO_MESSAGE_EXCEPTION && m.text.rfind(c.prefix, 0) == 0 &&
+                   m.text.find(c.systemText) != std::string::npos;
         })) << Describe();
         EXPECT_EQ(StopServerStream("cam"), KESTO_S_OK);
         EXPECT_EQ(CheckRecordingPair(segment), "");  // no packet was taken: nothing recorded
@@ -243,7 +234,6 @@ TEST_F(ExportsTest, AzimuthRecordsAreReadAndMalformedOnesSkipped) {
     StreamOneChunk();
     decoder.Log(7, "decoder says hello");
     EXPECT_TRUE(HasMessage(7, "decoder says hello"));
-    EXPECT_EQ(decoder.Counts().initCount, 1);
     EXPECT_EQ(decoder.Counts().bytesFed, 16);
 
     const auto azimuths = Azimuths();

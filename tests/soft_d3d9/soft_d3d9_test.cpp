@@ -118,10 +118,6 @@ void DrawQuad(IDirect3DDevice9* device, float left, float top, float right, floa
     device->SetStreamSource(0, nullptr, 0, 0);
 }
 
-uint32_t UniqueTexel(UINT column, UINT row) {
-    return (row << 12) | column;
-}
-
 // A full-target textured quad: each pixel samples exactly on the boundary between two texels
 // (Direct3D 9 puts pixel centres on integer coordinates), and the sub-texel resolution must
 // still pick texel i. An untextured quad from screen x 0.75 to 4.25 and y 0.75 to 3.25 covers
@@ -152,7 +148,7 @@ TEST_F(SoftD3D9Test, TexelsAndPixelCentresLieOnIntegerScreenCoordinates) {
                 const bool inside =
                     c.textured || (column >= 1 && column <= 4 && row >= 1 && row <= 3);
                 const uint32_t expected = 0xFF000000u | (!inside      ? 0
-                                                         : c.textured ? UniqueTexel(column, row)
+                                                         : c.textured ? (row << 12) | column
                                                                       : 0xFFFFFFu);
                 if (pixels[row * c.width + column] != expected && ++mismatches <= 5) {
                     ADD_FAILURE() << "pixel (" << column << ", " << row << "): " << std::hex

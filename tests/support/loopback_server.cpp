@@ -88,7 +88,7 @@ Socket StartConnect(uint16_t port) {
     return socket;
 }
 
-Socket ListenOnLoopback(uint16_t& port, int backlog = 4) {
+Socket ListenOnLoopback(uint16_t& port, int backlog) {
     const Socket socket = NewTcpSocket();
     if (socket == kNoSocket) throw std::runtime_error("socket failed");
     sockaddr_in address = Loopback(0);
@@ -161,13 +161,6 @@ void LoopbackServer::ServeLoop(const std::vector<std::vector<uint8_t>>& packets,
             std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         }
     });
-}
-
-uint16_t UnusedLoopbackPort() {
-    uint16_t port = 0;
-    const Socket socket = ListenOnLoopback(port);
-    CloseTcpSocket(socket);
-    return port;
 }
 
 void SetNoDelay(Socket socket) {

@@ -51,9 +51,6 @@ class LoopbackServer {
     std::atomic<bool> stopping{false};
 };
 
-// A port on 127.0.0.1 where nothing listens (a connection attempt is refused).
-uint16_t UnusedLoopbackPort();
-
 // What Winsock and POSIX spell differently, for a session's socket.
 void SetNoDelay(LoopbackServer::Socket socket);
 // SO_LINGER on with a time of 0: closing the socket resets the connection.

@@ -56,20 +56,16 @@ std::vector<double> Azimuths() {
     return azimuths;
 }
 
-bool WaitFor(const std::function<bool(const std::vector<LoggedMessage>&)>& done,
+bool WaitFor(const std::function<bool(const LoggedMessage&)>& match,
              std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> guard(lock);
-    return changed.wait_for(guard, timeout, [&] { return done(messages); });
+    return changed.wait_for(guard, timeout,
+                            [&] { return std::any_of(messages.begin(), messages.end(), match); });
 }
 
 bool WaitForMessage(int32_t code, const std::string& text, std::chrono::milliseconds timeout) {
-    return WaitFor(
-        [&](const std::vector<LoggedMessage>& all) {
-            return std::any_of(all.begin(), all.end(), [&](const LoggedMessage& m) {
-                return m.code == code && m.text == text;
-            });
-        },
-        timeout);
+    return WaitFor([&](const LoggedMessage& m) { return m.code == code && m.text == text; },
+                   timeout);
 }
 
 bool HasMessage(int32_t code, const std::string& text) {

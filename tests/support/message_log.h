@@ -30,8 +30,8 @@ void InstallRecordingCallbacks();
 void ClearLog();
 std::vector<LoggedMessage> Messages();
 std::vector<double> Azimuths();
-// Waits until `done` holds for the recorded messages, at most `timeout`.
-bool WaitFor(const std::function<bool(const std::vector<LoggedMessage>&)>& done,
+// Waits until a recorded message satisfies `match`, at most `timeout`.
+bool WaitFor(const std::function<bool(const LoggedMessage&)>& match,
              std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 // Waits until a message with exactly this code and text was recorded.
 bool WaitForMessage(int32_t code, const std::string& text,

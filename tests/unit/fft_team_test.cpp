@@ -11,9 +11,8 @@ TEST(FftHostTeam, SharedRuntimeKeepsTheHostsSettingOwnRuntimeReadsTheEnvironment
     EXPECT_EQ(HostTeam(3, false, "8"), 8);    // Windows: the environment as it is now
     EXPECT_EQ(HostTeam(3, false, "4,2"), 4);  // nested teams listed: the outer one
     EXPECT_EQ(HostTeam(3, false, std::nullopt), 3);
-    for (const char* unusable : {"", "0", "many", "6x"}) {
+    for (const char* unusable : {"", "0", "many", "6x"})
         EXPECT_EQ(HostTeam(3, false, std::string(unusable)), 3) << unusable;
-    }
 }
 
 }  // namespace

@@ -32,9 +32,8 @@ class SegmentRecorderTest : public ::testing::Test {
         test::RemovePair(raw);
     }
     void Feed(std::vector<std::vector<uint8_t>> packets, SegmentRecorder* to = nullptr) {
-        for (const auto& packet : packets) {
+        for (const auto& packet : packets)
             (to ? to : &recorder)->RecordPacket(packet.data(), static_cast<int>(packet.size()));
-        }
     }
     // The packets of the pair on disk, cut by its sidecar; the pair must be valid.
     std::vector<std::vector<uint8_t>> Recorded() {
